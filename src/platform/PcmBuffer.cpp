@@ -1,0 +1,58 @@
+#include "platform/PcmBuffer.hpp"
+
+namespace mirevo::platform {
+
+std::size_t bytesPerSample(SampleType type) {
+  switch (type) {
+    case SampleType::int16:
+      return 2;
+    case SampleType::float32:
+    case SampleType::int32:
+      return 4;
+    case SampleType::float64:
+      return 8;
+    case SampleType::compressed:
+      return 0;
+  }
+  return 0;
+}
+
+bool PcmBuffer::prepare(const AudioFormat& format, std::int64_t frames) {
+  const std::size_t sampleBytes = bytesPerSample(format.sampleType);
+  if (sampleBytes == 0 || frames < 0) return false;
+  format_ = format;
+  frames_ = frames;
+  const std::size_t arrayCount = format.interleaved ? 1 : format.channelCount;
+  const std::size_t samplesPerArray =
+      static_cast<std::size_t>(frames) * (format.interleaved ? format.channelCount : 1);
+  arrayBytes_ = samplesPerArray * sampleBytes;
+  if (storage_.size() < arrayBytes_ * arrayCount) storage_.resize(arrayBytes_ * arrayCount);
+  arrays_.resize(arrayCount);
+  for (std::size_t i = 0; i < arrayCount; ++i) arrays_[i] = storage_.data() + i * arrayBytes_;
+  return true;
+}
+
+std::span<std::byte> PcmBuffer::arrayBytes(std::size_t array) {
+  return {storage_.data() + array * arrayBytes_, arrayBytes_};
+}
+
+std::span<const std::byte> PcmBuffer::arrayBytes(std::size_t array) const {
+  return {storage_.data() + array * arrayBytes_, arrayBytes_};
+}
+
+const float* const* PcmBuffer::floatChannelData() const {
+  if (format_.sampleType != SampleType::float32) return nullptr;
+  return reinterpret_cast<const float* const*>(arrays_.data());
+}
+
+const std::int16_t* const* PcmBuffer::int16ChannelData() const {
+  if (format_.sampleType != SampleType::int16) return nullptr;
+  return reinterpret_cast<const std::int16_t* const*>(arrays_.data());
+}
+
+const std::int32_t* const* PcmBuffer::int32ChannelData() const {
+  if (format_.sampleType != SampleType::int32) return nullptr;
+  return reinterpret_cast<const std::int32_t* const*>(arrays_.data());
+}
+
+}  // namespace mirevo::platform
