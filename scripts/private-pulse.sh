@@ -20,11 +20,19 @@ usage() {
 action=$1
 dir=$2
 
+# Runs "$@" with the daemon's private environment, replacing the caller so that
+# a background call's pid is the command's own.
 daemon_env() {
-  env -u PULSE_SERVER -u PULSE_SINK -u PULSE_SOURCE \
+  exec env -u PULSE_SERVER -u PULSE_SINK -u PULSE_SOURCE \
     HOME="$dir/home" XDG_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_HOME="$dir/config" \
     XDG_STATE_HOME="$dir/state" PULSE_RUNTIME_PATH="$dir/runtime/pulse" \
     PULSE_STATE_PATH="$dir/state/pulse" PULSE_CONFIG_PATH="$dir/config/pulse" "$@"
+}
+
+# Whether process $1 still runs (a zombie left for an init that does not reap
+# counts as gone).
+running() {
+  [[ -r /proc/$1/stat ]] && [[ $(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) != Z ]]
 }
 
 client() {
@@ -32,7 +40,7 @@ client() {
 }
 
 start() {
-  if [[ -f "$dir/pulse.pid" ]] && kill -0 "$(cat "$dir/pulse.pid")" 2>/dev/null; then
+  if [[ -f "$dir/pulse.pid" ]] && running "$(cat "$dir/pulse.pid")"; then
     echo "private-pulse: a daemon already runs for $dir" >&2
     exit 1
   fi
@@ -44,17 +52,17 @@ start() {
 
   # -n: no default script, so nothing but the modules below is loaded (no
   # hardware, no D-Bus). Root is allowed a per-user daemon with a warning.
-  daemon_env pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+  (daemon_env pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
     --system=no --use-pid-file=no --realtime=no --high-priority=no \
     --log-target=file:"$dir/pulse.log" \
     -L "module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
-    </dev/null >"$dir/pulse.out" 2>&1 &
+    </dev/null >"$dir/pulse.out" 2>&1) &
   local pid=$!
   echo "$pid" >"$dir/pulse.pid"
 
   local tries=0
   until client info >/dev/null 2>&1; do
-    if ! kill -0 "$pid" 2>/dev/null; then
+    if ! running "$pid"; then
       echo "private-pulse: pulseaudio exited during start-up; see $dir/pulse.log" >&2
       rm -f "$dir/pulse.pid"
       exit 1
@@ -96,7 +104,7 @@ stop() {
   pid=$(cat "$dir/pulse.pid")
   kill "$pid" 2>/dev/null || true
   local tries=0
-  while kill -0 "$pid" 2>/dev/null; do
+  while running "$pid"; do
     tries=$((tries + 1))
     if [[ $tries -ge 50 ]]; then
       kill -9 "$pid" 2>/dev/null || true
