@@ -1,0 +1,24 @@
+// Standard base64 (RFC 4648 alphabet, '=' padding, no line breaks) written
+// straight into a JSON string body: every '/' of the output comes out as "\/",
+// in the same pass, so the audio chunk line needs no second escaping pass.
+//
+// Threads: pure functions; any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mirevo::audio {
+
+// Room `encodeEscapedBase64` needs for `bytes` input bytes: the worst case
+// (every character a solidus, so doubled) plus a little slack, because the
+// encoder writes whole words and advances by less.
+constexpr std::size_t escapedBase64Capacity(std::size_t bytes) {
+  return (bytes + 2) / 3 * 8 + 8;
+}
+
+// Encodes `size` bytes at `data` to `out`, which has room for
+// escapedBase64Capacity(size) characters. Returns the end of what it wrote.
+char* encodeEscapedBase64(const std::uint8_t* data, std::size_t size, char* out);
+
+}  // namespace mirevo::audio
