@@ -92,7 +92,7 @@ void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
 void SourceRecorder::readAll() {
   // Measured before reading: the first frame waiting is the oldest.
   const double now = clock_.hostSeconds();
-  const auto captured = capturedSeconds(now);
+  const double captured = capturedSeconds(now);
   std::vector<float> samples;
   samples.reserve(pa_stream_readable_size(stream_) / sizeof(float));
   while (pa_stream_readable_size(stream_) > 0) {
@@ -114,28 +114,27 @@ void SourceRecorder::readAll() {
     }
     pa_stream_drop(stream_);
   }
-  if (delivering_ && !samples.empty()) handOver(samples, captured, now);
+  if (delivering_ && !samples.empty()) handOver(samples, captured);
 }
 
-std::optional<double> SourceRecorder::capturedSeconds(double nowSeconds) const {
+double SourceRecorder::capturedSeconds(double nowSeconds) const {
   // The capture time of the oldest frame waiting: before now by what waits
-  // here and what the server still held at its last timing report. (The
-  // interpolated stream latency is not used: on a sink's monitor it can be
-  // off by most of a second for seconds after the start.)
-  const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-  if (timing == nullptr) return std::nullopt;
+  // here and what the server still held at its last timing report, if it has
+  // reported yet. (The interpolated stream latency is not used: on a sink's
+  // monitor it can be off by most of a second for seconds after the start.)
   const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
-  const pa_usec_t waiting = pa_bytes_to_usec(pa_stream_readable_size(stream_), spec);
-  const pa_usec_t latency = timing->source_usec + timing->transport_usec + waiting;
+  pa_usec_t latency = pa_bytes_to_usec(pa_stream_readable_size(stream_), spec);
+  if (const pa_timing_info* timing = pa_stream_get_timing_info(stream_)) {
+    latency += timing->source_usec + timing->transport_usec;
+  }
   return nowSeconds - static_cast<double>(latency) / 1e6;
 }
 
-void SourceRecorder::handOver(const std::vector<float>& samples, std::optional<double> captured,
-                              double now) {
+void SourceRecorder::handOver(const std::vector<float>& samples, double captured) {
   const std::size_t frameSamples = format_.channelCount;
   const std::size_t frames = samples.size() / frameSamples;
   const auto maxFrames = static_cast<std::size_t>(kMaxBufferSeconds * format_.sampleRate);
-  const double start = timeline_.place(static_cast<std::int64_t>(frames), captured, now);
+  const double start = timeline_.place(static_cast<std::int64_t>(frames), captured);
   for (std::size_t first = 0; first < frames; first += maxFrames) {
     const std::size_t count = std::min(maxFrames, frames - first);
     const auto from = samples.begin() + static_cast<std::ptrdiff_t>(first * frameSamples);

@@ -11,7 +11,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,8 +61,8 @@ class SourceRecorder {
   static void stateChanged(pa_stream* stream, void* self);
   static void readable(pa_stream* stream, std::size_t bytes, void* self);
   void readAll();
-  void handOver(const std::vector<float>& samples, std::optional<double> captured, double now);
-  std::optional<double> capturedSeconds(double nowSeconds) const;
+  void handOver(const std::vector<float>& samples, double captured);
+  double capturedSeconds(double nowSeconds) const;
 
   PulseConnection& connection_;
   const Clock& clock_;

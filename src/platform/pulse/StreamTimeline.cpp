@@ -8,17 +8,15 @@ double StreamTimeline::expectedSeconds() const {
   return anchorSeconds_ + static_cast<double>(framesSinceAnchor_) / sampleRate_;
 }
 
-double StreamTimeline::place(std::int64_t frames, std::optional<double> capturedSeconds,
-                             double nowSeconds) {
+double StreamTimeline::place(std::int64_t frames, double capturedSeconds) {
   if (!anchored_) {
-    if (!capturedSeconds) return nowSeconds;
     anchored_ = true;
-    anchorSeconds_ = *capturedSeconds;
+    anchorSeconds_ = capturedSeconds;
     framesSinceAnchor_ = 0;
-  } else if (capturedSeconds) {
-    const double difference = *capturedSeconds - expectedSeconds();
+  } else {
+    const double difference = capturedSeconds - expectedSeconds();
     if (std::fabs(difference) > kGapSeconds) {
-      anchorSeconds_ = *capturedSeconds;
+      anchorSeconds_ = capturedSeconds;
       framesSinceAnchor_ = 0;
     } else {
       anchorSeconds_ += difference * kAbsorbedShare;

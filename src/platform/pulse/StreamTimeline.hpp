@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
 namespace mirevo::platform::pulse {
 
@@ -24,11 +23,10 @@ class StreamTimeline {
 
   explicit StreamTimeline(double sampleRate) : sampleRate_(sampleRate) {}
 
-  // The presentation time of the next `frames` frames. `capturedSeconds` is
-  // the host time of their first frame as the server's latency puts it, or
-  // none when the server has not reported timing yet; then `nowSeconds`
-  // stands in for it without anchoring the timeline.
-  double place(std::int64_t frames, std::optional<double> capturedSeconds, double nowSeconds);
+  // The presentation time of the next `frames` frames, whose first frame was
+  // captured at `capturedSeconds` as far as the latency tells. The first call
+  // anchors the timeline there.
+  double place(std::int64_t frames, double capturedSeconds);
 
  private:
   double expectedSeconds() const;
