@@ -38,14 +38,19 @@ inline std::shared_ptr<const platform::SampleBuffer> unconvertible() {
       sim::SimSampleBuffer::constant<double>(0.5, 480, 48000.0, 1, true, kOriginSeconds));
 }
 
+// Clocks at known readings, two microphones, the built-in one the default.
+inline void prepare(sim::SimPlatform& sim) {
+  sim.clock.setHostSeconds(kOriginSeconds);
+  sim.clock.setUptimeSeconds(kBootSeconds);
+  sim.devices.setDevices({{"builtin-mic", "Built-in Microphone"}, {"usb-3", "USB Headset"}});
+  sim.devices.setDefault(platform::CaptureDevice{"builtin-mic", "Built-in Microphone"});
+}
+
 class Recording {
  public:
   explicit Recording(sim::SimQueues queues = sim::SimQueues::manual, std::string id = "sess-1")
       : sim(queues) {
-    sim.clock.setHostSeconds(kOriginSeconds);
-    sim.clock.setUptimeSeconds(kBootSeconds);
-    sim.devices.setDevices({{"builtin-mic", "Built-in Microphone"}, {"usb-3", "USB Headset"}});
-    sim.devices.setDefault(platform::CaptureDevice{"builtin-mic", "Built-in Microphone"});
+    prepare(sim);
     capture = std::make_shared<Capture>(std::move(id), sim.platform());
   }
 
