@@ -1,11 +1,14 @@
 // The presentation times of one recorded source on the host clock. Time is
 // counted in samples from an anchor, so that the gathered audio always
-// matches its length; each fragment's own capture time (now − latency) only
-// checks the count. A difference above 100 ms is a real gap (a suspended or
-// stalled source, an overrun, a move) and re-anchors the timeline, which makes
-// the chunking start a new chunk; smaller differences are clock drift and
-// measurement noise, absorbed a little at a time so that a recording of hours
-// never breaks without a real gap.
+// matches its length and one-second chunks follow each other at exactly one
+// second; each read's own capture time only checks the count. A difference
+// above 100 ms is a real gap (a suspended or stalled source, an overrun, a
+// move) and re-anchors the timeline, which makes the chunking start a new
+// chunk. Smaller differences are measurement noise or clock drift: their
+// average is followed, and only when it leaves a dead band is the timeline
+// slewed, by at most a millisecond per second, so that drift is absorbed
+// before it ever reaches the gap limit and a recording of hours never breaks
+// without a real gap.
 //
 // Threads: not synchronised; one libpulse loop thread uses it.
 #pragma once
@@ -17,9 +20,13 @@ namespace mirevo::platform::pulse {
 class StreamTimeline {
  public:
   static constexpr double kGapSeconds = 0.100;
-  // Share of the measured difference absorbed per fragment: about 20
-  // fragments a second make a time constant of a few seconds.
-  static constexpr double kAbsorbedShare = 0.01;
+  // Weight of each read in the average difference: with tens of reads a
+  // second, it follows over a few seconds.
+  static constexpr double kAveragingShare = 0.01;
+  // An average difference within this is left alone.
+  static constexpr double kDeadBandSeconds = 0.020;
+  // The fastest slew, in seconds per second of audio.
+  static constexpr double kMaxSlew = 0.001;
 
   explicit StreamTimeline(double sampleRate) : sampleRate_(sampleRate) {}
 
@@ -30,11 +37,13 @@ class StreamTimeline {
 
  private:
   double expectedSeconds() const;
+  void follow(double difference, std::int64_t frames);
 
   double sampleRate_;
   bool anchored_ = false;
   double anchorSeconds_ = 0.0;
   std::int64_t framesSinceAnchor_ = 0;
+  double averageDifference_ = 0.0;
 };
 
 }  // namespace mirevo::platform::pulse
