@@ -23,7 +23,7 @@ groups=()
 cleanup() {
   for group in "${groups[@]}"; do kill -- "-$group" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  exec 3>&- 2>/dev/null || true
+  exec 3>&- || true
   wait 2>/dev/null || true
   "$root/scripts/private-pulse.sh" stop "$dir"
   rm -rf "$dir"
@@ -34,7 +34,8 @@ export "$("$root/scripts/private-pulse.sh" start "$dir")"
 
 tone() {  # SINK HERTZ
   setsid sh -c "sox -n -t raw -r 48000 -c 1 -e float -b 32 - synth $((seconds + 30)) sine $2 vol 0.5 \
-    | pacat --device=$1 --format=float32le --rate=48000 --channels=1 --latency-msec=50" &
+    | pacat --device=$1 --format=float32le --rate=48000 --channels=1 --latency-msec=50" \
+    2>/dev/null 3>&- &
   groups+=($!)
 }
 tone mirevo_speakers 440
@@ -55,7 +56,9 @@ exec 3>"$dir/commands"
 echo '{"type":"start","sessionId":"bench","jobId":"bench"}' >&3
 
 record() {  # SOURCE
-  parec --device="$1" --format=float32le --rate=48000 --channels=1 --latency-msec=50 >/dev/null &
+  # Not holding the agent's command pipe: the agent must see its end.
+  parec --device="$1" --format=float32le --rate=48000 --channels=1 --latency-msec=50 \
+    >/dev/null 2>/dev/null 3>&- &
   pids+=($!)
   parec_pids+=($!)
 }
