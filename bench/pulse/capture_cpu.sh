@@ -68,6 +68,10 @@ record mirevo_mic
 
 sleep "$seconds"
 
+threads=""
+for task in /proc/"$agent_pid"/task/*; do
+  threads+=" $(cat "$task/comm")=$(sed 's/^.*) //' "$task/stat" | awk '{print $12 + $13}')"
+done
 agent_cpu=$(cpu_seconds "$agent_pid")
 parec_cpu=0
 for pid in "${parec_pids[@]}"; do
@@ -81,6 +85,7 @@ wait "$agent_pid" || true
 chunks_system=$(grep -c '"source":"system"' "$dir/events" || true)
 chunks_microphone=$(grep -c '"source":"microphone"' "$dir/events" || true)
 failures=$(grep -c '"type":"failed"' "$dir/events" || true)
+echo "agent threads (CPU ticks):$threads"
 echo "recorded ${seconds}s: system chunks=$chunks_system microphone chunks=$chunks_microphone failed=$failures stderr_bytes=$(wc -c <"$dir/agent.err")"
 ratio=$(awk -v a="$agent_cpu" -v p="$parec_cpu" 'BEGIN {if (p > 0) printf "%.2f", a / p; else print "inf"}')
 echo "capture-cpu: agent_cpu_s=$agent_cpu parec_cpu_s=$parec_cpu ratio=$ratio"

@@ -289,5 +289,44 @@ TEST_F(PulseBackend, NothingReachesTheOutputsAfterTheStreamIsDestroyed) {
   EXPECT_EQ(recording.audio->outputCalls(), before);
 }
 
+// A delegate that owns the stream and lets it go when told of the stop, so the
+// stream is destroyed on the thread that tells it.
+class OwningDelegate final : public StreamDelegate {
+ public:
+  void didStopWithError(const Error&) override {
+    stream.reset();
+    told.set_value();
+  }
+  std::unique_ptr<Stream> stream;
+  std::promise<void> told;
+};
+
+TEST_F(PulseBackend, AStreamReleasedByItsDelegateWhenToldOfTheStopGoesQuietly) {
+  const ShareableContent content = service_.shareableContent();
+  StreamConfiguration configuration;
+  configuration.capturesAudio = true;
+  configuration.captureMicrophone = true;
+  configuration.channelCount = 1;
+  auto owner = std::make_shared<OwningDelegate>();
+  auto audio = std::make_shared<RecordedAudio>();
+  auto queue = std::make_shared<ThreadQueue>("pulse-test");
+  owner->stream = service_.makeStream({content.displays.at(0), {}, {}}, configuration, owner);
+  owner->stream->addStreamOutput(audio, kOutputTypeAudio, queue);
+  owner->stream->addStreamOutput(audio, kOutputTypeMicrophone, queue);
+  owner->stream->startCapture();
+  ASSERT_TRUE(audio->waitFor([](const RecordedAudio& recorded) {
+    return recorded.secondsOf(kOutputTypeMicrophone) >= 0.3;
+  }));
+  ASSERT_TRUE(server_->pactl("unload-module module-remap-source"));
+  auto told = owner->told.get_future();
+  ASSERT_EQ(told.wait_for(10s), std::future_status::ready);
+  queue->sync([] {});
+  const int calls = audio->outputCalls();
+  // The speakers' monitor would deliver several buffers in this time.
+  EXPECT_FALSE(audio->waitFor([calls](const RecordedAudio&) { return false; }, 300ms));
+  queue->sync([] {});
+  EXPECT_EQ(audio->outputCalls(), calls);
+}
+
 }  // namespace
 }  // namespace mirevo::platform::pulse
