@@ -70,6 +70,8 @@ void writeLine(std::string_view line) {
   writeAll(outputFd.load(std::memory_order_relaxed), line);
 }
 
-int redirectForTesting(int fd) { return outputFd.exchange(fd); }
+int redirectForTesting(int fd) {
+  return outputFd.exchange(fd);
+}
 
 }  // namespace mirevo::Output
