@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "audio/ChunkLine.hpp"
 #include "platform/Clock.hpp"
+#include "platform/PcmBuffer.hpp"
 #include "platform/SampleBuffer.hpp"
 
 namespace mirevo {
@@ -16,7 +19,7 @@ namespace mirevo {
 class AudioChunks {
  public:
   // `origin` is the session's time zero on the host clock; `clock` gives the
-  // uptime that `lastPacket` records.
+  // uptime that `lastPacket` records. The clock must outlive the accumulator.
   AudioChunks(std::string job, std::string source, double origin, const platform::Clock& clock);
 
   // Converts and gathers one buffer, emitting every chunk it completes.
@@ -29,6 +32,39 @@ class AudioChunks {
   double level() const;
   // System uptime at the end of the last successful append; 0 means never.
   double lastPacket() const;
+
+  // Read-only views of the chunk being gathered, for tests and checks.
+  std::int64_t sequence() const { return sequence_; }
+  std::int64_t rate() const { return rate_; }
+  double startMs() const { return startMs_; }
+  std::int64_t pendingSamples() const { return static_cast<std::int64_t>(pendingSamples_); }
+
+ private:
+  // The buffer's time in ms since the origin, or a negative value when the
+  // buffer is to be dropped for want of a usable time.
+  double bufferTimeMs(const platform::SampleBuffer& buffer) const;
+  // Flushes first when the buffer cannot continue the chunk being gathered.
+  void breakIfDiscontinuous(std::int64_t bufferRate, double bufferMs);
+  // Converts every frame of the working buffer, cutting at each second.
+  double convertAndGather();
+
+  const std::string job_;
+  const std::string source_;
+  const double origin_;
+  const platform::Clock& clock_;
+
+  // The chunk being gathered: pendingSamples_ samples at the front of pcm_,
+  // whose storage is kept from chunk to chunk.
+  std::vector<std::int16_t> pcm_;
+  std::size_t pendingSamples_ = 0;
+  std::int64_t sequence_ = 0;
+  std::int64_t rate_ = 48000;
+  double startMs_ = 0.0;
+  double level_ = 0.0;
+  double lastPacket_ = 0.0;
+
+  platform::PcmBuffer working_;
+  audio::ChunkLine line_;
 };
 
 }  // namespace mirevo
