@@ -1,4 +1,5 @@
 #include "control/LineReader.hpp"
+#include "control/WaitForDescriptor.hpp"
 
 #include <poll.h>
 #include <unistd.h>
@@ -14,17 +15,6 @@ constexpr std::string_view kLineTooLong = "The command is longer than the limit 
 
 bool isLineEnd(char c) {
   return c == '\n' || c == '\r';
-}
-
-// Blocks until `fd` has bytes or its end to read; false if it cannot be
-// waited on.
-bool waitUntilReadable(int fd) {
-  pollfd readable = {fd, POLLIN, 0};
-  for (;;) {
-    const int ready = ::poll(&readable, 1, -1);
-    if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) return false;
-  }
 }
 
 }  // namespace
@@ -95,7 +85,8 @@ bool LineReader::refill() {
     }
     if (got < 0 && errno == EINTR) continue;
     // A parent may hand over a non-blocking pipe: wait as a blocking read would.
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilReadable(fd_)) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitForDescriptor(fd_, POLLIN))
+      continue;
     finished_ = true;
     if (got < 0) {
       error_ =
