@@ -98,13 +98,13 @@ TEST(ThreadQueueTest, TickAlreadyQueuedWhenCancelledDoesNotRun) {
   std::promise<void> blocking;
   int ticks = 0;
   auto timer = queue.makeTimer(60.0, [&] { ++ticks; });
-  // Resumed on the queue, the first tick is due at once and goes in behind the
-  // item that then holds the worker up; cancelling meanwhile must stop it.
-  queue.async([&] { timer->resume(); });
+  // The worker is held up first, so the tick that resume makes due at once
+  // must wait behind it; cancelling meanwhile must stop it.
   queue.async([&blocking, opened] {
     blocking.set_value();
     opened.wait();
   });
+  timer->resume();
   blocking.get_future().wait();
   timer->cancel();
   gate.set_value();
