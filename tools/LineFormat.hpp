@@ -1,0 +1,24 @@
+// The framing of one event line, checked on its raw text: compact JSON (no
+// whitespace between tokens), every `/` inside strings escaped as `\/`, and
+// object keys in ascending byte order at every level.
+//
+// Threads: any; no shared state.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace mirevo::inspect {
+
+// A description of the first framing fault in `line` (without its line feed),
+// or nothing when the text is compact and every solidus is escaped.
+std::optional<std::string> findFramingProblem(std::string_view line);
+
+// A description of the first object whose keys are not strictly ascending
+// (byte order), searched depth first, or nothing.
+std::optional<std::string> findKeyOrderProblem(const nlohmann::ordered_json& value);
+
+}  // namespace mirevo::inspect
