@@ -1,6 +1,9 @@
 #include "EventParser.hpp"
 
+#include <algorithm>
 #include <cmath>
+
+#include <nlohmann/json.hpp>
 
 #include "Base64.hpp"
 #include "LineFormat.hpp"
@@ -8,7 +11,7 @@
 namespace mirevo::inspect {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using Json = nlohmann::json;
 
 // Typed access to the keys of one event object; every missing key, null or
 // value of the wrong kind is added to `problems` under its key's name.
@@ -243,7 +246,7 @@ ParsedLine parseEventLine(std::string_view line) {
     return parsed;
   }
   if (auto problem = findFramingProblem(line)) parsed.problems.push_back(*problem);
-  if (auto problem = findKeyOrderProblem(object)) parsed.problems.push_back(*problem);
+  if (auto problem = findKeyOrderProblem(line)) parsed.problems.push_back(*problem);
   parsed.event = readEvent(object, parsed.problems);
   return parsed;
 }

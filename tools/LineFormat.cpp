@@ -1,5 +1,9 @@
 #include "LineFormat.hpp"
 
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
 namespace mirevo::inspect {
 namespace {
 
@@ -10,6 +14,44 @@ bool isJsonWhitespace(char c) {
 std::string describePosition(std::size_t offset) {
   return " at column " + std::to_string(offset + 1);
 }
+
+// Follows the parser's keys object by object. Duplicate keys count as out of
+// order: a parsed object would keep only one of them.
+class KeyOrderCheck : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  std::optional<std::string> problem;
+
+  bool key(string_t& key) override {
+    std::optional<std::string>& previous = lastKeys_.back();
+    if (previous && !(*previous < key) && !problem)
+      problem = "keys are not in ascending order: \"" + key + "\" after \"" + *previous + "\"";
+    previous = key;
+    return true;
+  }
+  bool start_object(std::size_t) override {
+    lastKeys_.emplace_back();
+    return true;
+  }
+  bool end_object() override {
+    lastKeys_.pop_back();
+    return true;
+  }
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+ private:
+  std::vector<std::optional<std::string>> lastKeys_;
+};
 
 }  // namespace
 
@@ -34,22 +76,10 @@ std::optional<std::string> findFramingProblem(std::string_view line) {
   return std::nullopt;
 }
 
-std::optional<std::string> findKeyOrderProblem(const nlohmann::ordered_json& value) {
-  if (value.is_array()) {
-    for (const auto& element : value)
-      if (auto problem = findKeyOrderProblem(element)) return problem;
-    return std::nullopt;
-  }
-  if (!value.is_object()) return std::nullopt;
-  const std::string* previous = nullptr;
-  for (auto member = value.begin(); member != value.end(); ++member) {
-    const std::string& key = member.key();
-    if (previous != nullptr && !(*previous < key))
-      return "keys are not in ascending order: \"" + key + "\" after \"" + *previous + "\"";
-    previous = &key;
-    if (auto problem = findKeyOrderProblem(*member)) return problem;
-  }
-  return std::nullopt;
+std::optional<std::string> findKeyOrderProblem(std::string_view line) {
+  KeyOrderCheck check;
+  nlohmann::json::sax_parse(line, &check, nlohmann::json::input_format_t::json, false);
+  return check.problem;
 }
 
 }  // namespace mirevo::inspect

@@ -9,16 +9,14 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 namespace mirevo::inspect {
 
 // A description of the first framing fault in `line` (without its line feed),
 // or nothing when the text is compact and every solidus is escaped.
 std::optional<std::string> findFramingProblem(std::string_view line);
 
-// A description of the first object whose keys are not strictly ascending
-// (byte order), searched depth first, or nothing.
-std::optional<std::string> findKeyOrderProblem(const nlohmann::ordered_json& value);
+// A description of the first key that does not strictly ascend after the one
+// before it in its object (byte order; a repeated key included), or nothing.
+std::optional<std::string> findKeyOrderProblem(std::string_view line);
 
 }  // namespace mirevo::inspect
