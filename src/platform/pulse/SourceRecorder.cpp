@@ -1,0 +1,135 @@
+#include "platform/pulse/SourceRecorder.hpp"
+
+#include <pulse/error.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/pulse/PulseError.hpp"
+#include "platform/pulse/PulseSampleBuffer.hpp"
+
+namespace mirevo::platform::pulse {
+
+SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
+                               const Settings& settings, HandOver handOver, Failure failure)
+    : connection_(connection),
+      clock_(clock),
+      handOver_(std::move(handOver)),
+      failure_(std::move(failure)),
+      timeline_(settings.sampleRate) {
+  format_.sampleRate = settings.sampleRate;
+  format_.channelCount = static_cast<std::uint32_t>(settings.channelCount);
+  format_.interleaved = true;
+  format_.sampleType = SampleType::float32;
+
+  pa_sample_spec spec{};
+  spec.format = PA_SAMPLE_FLOAT32LE;
+  spec.rate = static_cast<std::uint32_t>(settings.sampleRate);
+  spec.channels = static_cast<std::uint8_t>(settings.channelCount);
+  if (settings.channelCount < 1 || settings.channelCount > static_cast<int>(PA_CHANNELS_MAX) ||
+      !pa_sample_spec_valid(&spec)) {
+    throw pulseError(PA_ERR_INVALID);
+  }
+  stream_ = pa_stream_new(connection.context(), "Mirevo recording", &spec, nullptr);
+  if (stream_ == nullptr) throw pulseError(connection.errorCode());
+  pa_stream_set_state_callback(stream_, &SourceRecorder::stateChanged, this);
+  pa_stream_set_read_callback(stream_, &SourceRecorder::readable, this);
+
+  // Without a fragment size both servers default to fragments of seconds.
+  pa_buffer_attr attributes{};
+  attributes.maxlength = static_cast<std::uint32_t>(-1);
+  attributes.tlength = static_cast<std::uint32_t>(-1);
+  attributes.prebuf = static_cast<std::uint32_t>(-1);
+  attributes.minreq = static_cast<std::uint32_t>(-1);
+  attributes.fragsize = static_cast<std::uint32_t>(
+      pa_usec_to_bytes(static_cast<pa_usec_t>(kFragmentSeconds * 1e6), &spec));
+  // The stream stays on its source: should the source go away, recording
+  // another device instead (perhaps a monitor) would be wrong.
+  const auto flags =
+      static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                     PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+  if (pa_stream_connect_record(stream_, settings.source.c_str(), &attributes, flags) < 0) {
+    const int code = connection.errorCode();
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_unref(stream_);
+    throw pulseError(code);
+  }
+}
+
+SourceRecorder::~SourceRecorder() {
+  pa_stream_set_state_callback(stream_, nullptr, nullptr);
+  pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  if (!ended()) pa_stream_disconnect(stream_);
+  pa_stream_unref(stream_);
+}
+
+bool SourceRecorder::ended() const {
+  const auto state = pa_stream_get_state(stream_);
+  return state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED;
+}
+
+int SourceRecorder::errorCode() const {
+  return connection_.errorCode();
+}
+
+void SourceRecorder::disconnect() {
+  disconnecting_ = true;
+  delivering_ = false;
+  if (!ended()) pa_stream_disconnect(stream_);
+}
+
+void SourceRecorder::stateChanged(pa_stream*, void* self) {
+  auto* recorder = static_cast<SourceRecorder*>(self);
+  recorder->connection_.signal();
+  if (recorder->ended() && !recorder->disconnecting_) recorder->failure_(recorder->errorCode());
+}
+
+void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
+  static_cast<SourceRecorder*>(self)->readAll();
+}
+
+void SourceRecorder::readAll() {
+  while (pa_stream_readable_size(stream_) > 0) {
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream_, &data, &bytes) < 0) {
+      failure_(errorCode());
+      return;
+    }
+    if (bytes == 0) return;  // nothing buffered after all; no drop then
+    // Before drop: the latency is that of this fragment's first frame.
+    if (delivering_) handOverFragment(data, bytes);
+    pa_stream_drop(stream_);
+  }
+}
+
+std::optional<double> SourceRecorder::capturedSeconds(double nowSeconds) const {
+  pa_usec_t latency = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(stream_, &latency, &negative) != 0) return std::nullopt;
+  return nowSeconds - (negative != 0 ? 0.0 : static_cast<double>(latency) / 1e6);
+}
+
+void SourceRecorder::handOverFragment(const void* data, std::size_t bytes) {
+  const std::size_t frameSamples = format_.channelCount;
+  const std::size_t frames = bytes / (frameSamples * sizeof(float));
+  const auto maxFrames = static_cast<std::size_t>(kMaxBufferSeconds * format_.sampleRate);
+  const double now = clock_.hostSeconds();
+  const double start =
+      timeline_.place(static_cast<std::int64_t>(frames), capturedSeconds(now), now);
+  for (std::size_t first = 0; first < frames; first += maxFrames) {
+    const std::size_t count = std::min(maxFrames, frames - first);
+    // A hole (no data) is silence of its length, so that the sample count
+    // keeps matching time.
+    std::vector<float> samples(count * frameSamples, 0.0f);
+    if (data != nullptr) {
+      const float* from = static_cast<const float*>(data) + first * frameSamples;
+      std::copy(from, from + samples.size(), samples.begin());
+    }
+    const double seconds = start + static_cast<double>(first) / format_.sampleRate;
+    handOver_(std::make_shared<PulseSampleBuffer>(format_, std::move(samples), seconds));
+  }
+}
+
+}  // namespace mirevo::platform::pulse
