@@ -9,7 +9,7 @@ namespace mirevo::inspect {
 namespace {
 
 constexpr double kWidth = 960;
-constexpr double kLeft = 100;  // room for the row labels
+constexpr double kLeft = 130;  // room for the row labels
 constexpr double kRight = 20;
 constexpr double kLevelHeight = 60;
 constexpr double kBarHeight = 14;
