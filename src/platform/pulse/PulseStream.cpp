@@ -16,7 +16,7 @@ namespace mirevo::platform::pulse {
 struct PulseStream::Capture {
   Capture(const ContentFilter& filter, const StreamConfiguration& configuration,
           std::shared_ptr<StreamDelegate> delegate, const Clock& clock)
-      : filter(filter), configuration(configuration), delegate(delegate), clock(clock) {}
+      : filter(filter), configuration(configuration), delegate(std::move(delegate)), clock(clock) {}
 
   void start();
   void stop();
@@ -33,7 +33,7 @@ struct PulseStream::Capture {
 
   ContentFilter filter;
   StreamConfiguration configuration;
-  std::weak_ptr<StreamDelegate> delegate;
+  std::shared_ptr<StreamDelegate> delegate;
   const Clock& clock;
   StreamOutputs outputs;
   std::unique_ptr<PulseConnection> connection;
@@ -135,9 +135,9 @@ void PulseStream::Capture::release() {
 void PulseStream::Capture::reportStop(int code) {
   if (!running || reported) return;
   reported = true;
-  // The delegate may be this stream's last holder; if so the stream is torn
-  // down when `told` goes, which the destructor allows for on this thread.
-  if (const auto told = delegate.lock()) told->didStopWithError(pulseError(code));
+  // The delegate may end the last hold on this stream's owner, so that the
+  // stream is destroyed on this thread; the destructor allows for that.
+  if (delegate) delegate->didStopWithError(pulseError(code));
 }
 
 PulseStream::PulseStream(const ContentFilter& filter, const StreamConfiguration& configuration,

@@ -6,7 +6,7 @@
 // source; when the default is a monitor there is no microphone, and that
 // output receives nothing. A record stream or the connection that fails or
 // ends on its own is reported once to the delegate, with libpulse's text.
-// Outputs and the delegate are held weakly (they usually own the stream).
+// The stream holds its outputs and its delegate until it is destroyed.
 //
 // Threads: the Stream calls from any one thread but a libpulse loop thread at
 // a time; the delegate is told on the stream's libpulse loop thread; buffers

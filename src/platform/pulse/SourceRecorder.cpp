@@ -90,6 +90,11 @@ void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
 }
 
 void SourceRecorder::readAll() {
+  // Measured before reading: the first frame waiting is the oldest.
+  const double now = clock_.hostSeconds();
+  const auto captured = capturedSeconds(now);
+  std::vector<float> samples;
+  samples.reserve(pa_stream_readable_size(stream_) / sizeof(float));
   while (pa_stream_readable_size(stream_) > 0) {
     const void* data = nullptr;
     std::size_t bytes = 0;
@@ -97,38 +102,46 @@ void SourceRecorder::readAll() {
       failure_(errorCode());
       return;
     }
-    if (bytes == 0) return;  // nothing buffered after all; no drop then
-    // Before drop: the latency is that of this fragment's first frame.
-    if (delivering_) handOverFragment(data, bytes);
+    if (bytes == 0) break;  // nothing buffered after all; no drop then
+    const std::size_t count = bytes / sizeof(float);
+    if (data == nullptr) {
+      // A hole is silence of its length, so that the sample count keeps
+      // matching time.
+      samples.insert(samples.end(), count, 0.0f);
+    } else {
+      const auto* from = static_cast<const float*>(data);
+      samples.insert(samples.end(), from, from + count);
+    }
     pa_stream_drop(stream_);
   }
+  if (delivering_ && !samples.empty()) handOver(samples, captured, now);
 }
 
 std::optional<double> SourceRecorder::capturedSeconds(double nowSeconds) const {
-  pa_usec_t latency = 0;
-  int negative = 0;
-  if (pa_stream_get_latency(stream_, &latency, &negative) != 0) return std::nullopt;
-  return nowSeconds - (negative != 0 ? 0.0 : static_cast<double>(latency) / 1e6);
+  // The capture time of the oldest frame waiting: before now by what waits
+  // here and what the server still held at its last timing report. (The
+  // interpolated stream latency is not used: on a sink's monitor it can be
+  // off by most of a second for seconds after the start.)
+  const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+  if (timing == nullptr) return std::nullopt;
+  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+  const pa_usec_t waiting = pa_bytes_to_usec(pa_stream_readable_size(stream_), spec);
+  const pa_usec_t latency = timing->source_usec + timing->transport_usec + waiting;
+  return nowSeconds - static_cast<double>(latency) / 1e6;
 }
 
-void SourceRecorder::handOverFragment(const void* data, std::size_t bytes) {
+void SourceRecorder::handOver(const std::vector<float>& samples, std::optional<double> captured,
+                              double now) {
   const std::size_t frameSamples = format_.channelCount;
-  const std::size_t frames = bytes / (frameSamples * sizeof(float));
+  const std::size_t frames = samples.size() / frameSamples;
   const auto maxFrames = static_cast<std::size_t>(kMaxBufferSeconds * format_.sampleRate);
-  const double now = clock_.hostSeconds();
-  const double start =
-      timeline_.place(static_cast<std::int64_t>(frames), capturedSeconds(now), now);
+  const double start = timeline_.place(static_cast<std::int64_t>(frames), captured, now);
   for (std::size_t first = 0; first < frames; first += maxFrames) {
     const std::size_t count = std::min(maxFrames, frames - first);
-    // A hole (no data) is silence of its length, so that the sample count
-    // keeps matching time.
-    std::vector<float> samples(count * frameSamples, 0.0f);
-    if (data != nullptr) {
-      const float* from = static_cast<const float*>(data) + first * frameSamples;
-      std::copy(from, from + samples.size(), samples.begin());
-    }
+    const auto from = samples.begin() + static_cast<std::ptrdiff_t>(first * frameSamples);
+    std::vector<float> piece(from, from + static_cast<std::ptrdiff_t>(count * frameSamples));
     const double seconds = start + static_cast<double>(first) / format_.sampleRate;
-    handOver_(std::make_shared<PulseSampleBuffer>(format_, std::move(samples), seconds));
+    handOver_(std::make_shared<PulseSampleBuffer>(format_, std::move(piece), seconds));
   }
 }
 

@@ -1,6 +1,7 @@
 // Records one source of the server into sample buffers: a record stream of
-// float32 at the requested rate and channel count (the server converts), read
-// fragment by fragment and stamped on the host clock by a StreamTimeline.
+// float32 at the requested rate and channel count (the server converts). All
+// that is readable at a wake-up becomes one buffer (split above a second),
+// stamped on the host clock by a StreamTimeline.
 //
 // Threads: everything with the connection's lock held; the callbacks (hand
 // over, failure) run on the libpulse loop thread.
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/AudioFormat.hpp"
 #include "platform/Clock.hpp"
@@ -60,7 +62,7 @@ class SourceRecorder {
   static void stateChanged(pa_stream* stream, void* self);
   static void readable(pa_stream* stream, std::size_t bytes, void* self);
   void readAll();
-  void handOverFragment(const void* data, std::size_t bytes);
+  void handOver(const std::vector<float>& samples, std::optional<double> captured, double now);
   std::optional<double> capturedSeconds(double nowSeconds) const;
 
   PulseConnection& connection_;

@@ -13,11 +13,7 @@ void StreamOutputs::deliver(int outputType, std::shared_ptr<const SampleBuffer> 
   const auto entry = entries_.find(outputType);
   if (entry == entries_.end()) return;
   entry->second.queue->async(
-      [gate = gate_, weakOutput = entry->second.output, buffer = std::move(buffer), outputType] {
-        // Held outside the gate: if this is the output's last holder, the
-        // output (and the stream it owns) goes away after the gate is free.
-        const auto output = weakOutput.lock();
-        if (!output) return;
+      [gate = gate_, output = entry->second.output, buffer = std::move(buffer), outputType] {
         std::lock_guard lock(gate->mutex);
         if (gate->open) output->didOutputSampleBuffer(*buffer, outputType);
       });

@@ -1,7 +1,6 @@
 // The outputs registered with a stream, one per output type, and the hand-over
-// of buffers to their queues. Outputs are held weakly: the object that
-// receives a stream's buffers usually owns the stream. Closing makes sure no
-// output is called again, also by work already waiting on a queue.
+// of buffers to their queues. Closing makes sure no output is called again,
+// also by work already waiting on a queue.
 //
 // Threads: add before capture starts (one thread); deliver from the libpulse
 // loop thread; close from any thread but an output's queue while it delivers.
@@ -31,7 +30,7 @@ class StreamOutputs {
     bool open = true;
   };
   struct Entry {
-    std::weak_ptr<StreamOutput> output;
+    std::shared_ptr<StreamOutput> output;
     std::shared_ptr<SerialQueue> queue;
   };
 
