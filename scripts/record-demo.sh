@@ -107,6 +107,7 @@ fi
 
 # The agent reads commands from a pipe that this script holds open.
 mkfifo "$work/commands"
+: >"$events"
 "$agent" <"$work/commands" >"$events" 2>/dev/null &
 agent_pid=$!
 exec {commands}>"$work/commands"
@@ -154,8 +155,10 @@ show_progress() {
     [[ $elapsed != "${last_shown:-}" ]] || return 0
     last_shown=$elapsed
   fi
+  local start=$'\n'
+  [[ ! -t 1 ]] || start=$'\r'
   printf '%sdemo: recording %3s s of %s   microphone [%s] %.2f   system [%s] %.2f ' \
-    "$([[ -t 1 ]] && printf '\r' || printf '\n')" "$elapsed" "$seconds" "$(bar "$microphone")" "${microphone:-0}" "$(bar "$system")" "${system:-0}"
+    "$start" "$elapsed" "$seconds" "$(bar "$microphone")" "${microphone:-0}" "$(bar "$system")" "${system:-0}"
 }
 
 ended_early=false
