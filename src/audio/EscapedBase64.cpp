@@ -44,7 +44,7 @@ inline char* putChar(char c, char* out) {
 
 }  // namespace
 
-char* encodeEscapedBase64(const std::uint8_t* data, std::size_t size, char* out) {
+char* encodeEscapedBase64Portable(const std::uint8_t* data, std::size_t size, char* out) {
   const std::uint8_t* const end = data + size;
   for (; end - data >= 3; data += 3) {
     const unsigned group = (unsigned{data[0]} << 16) | (unsigned{data[1]} << 8) | data[2];
@@ -58,6 +58,12 @@ char* encodeEscapedBase64(const std::uint8_t* data, std::size_t size, char* out)
   out = putChar(kAlphabet[(group >> 12) & 63], out);
   out = tail == 2 ? putChar(kAlphabet[(group >> 6) & 63], out) : putChar('=', out);
   return putChar('=', out);
+}
+
+char* encodeEscapedBase64(const std::uint8_t* data, std::size_t size, char* out) {
+  static const bool useAvx2 = canEncodeWithAvx2();
+  return useAvx2 ? encodeEscapedBase64Avx2(data, size, out)
+                 : encodeEscapedBase64Portable(data, size, out);
 }
 
 }  // namespace mirevo::audio

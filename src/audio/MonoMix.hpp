@@ -32,7 +32,8 @@ struct MixSource {
 MixSource mixSourceOf(const platform::PcmBuffer& buffer);
 
 // Converts frames [first, first + count) of `source` into `out` (count
-// samples) and adds their squares to `sumOfSquares`.
+// samples) and adds their squares to `sumOfSquares`. `source` has 1 to 32
+// channels.
 void mixToMono(const MixSource& source, std::int64_t first, std::int64_t count, std::int16_t* out,
                double& sumOfSquares);
 

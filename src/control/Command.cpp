@@ -26,6 +26,9 @@ std::optional<std::string> optionalString(const nlohmann::json& object, const ch
 }  // namespace
 
 Command decodeCommand(std::string_view line) {
+  // JSON text never holds a raw NUL byte, but the parser would take one for
+  // the end of input and accept whatever came before it.
+  if (line.find('\0') != std::string_view::npos) fail(kNotJson, "The command is not valid JSON.");
   // Parsing without exceptions; the parser checks UTF-8 inside strings and
   // refuses anything after the value, comments included.
   const auto object = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);

@@ -1,0 +1,145 @@
+#include "platform/pulse/PulseConnection.hpp"
+
+#include <pulse/error.h>
+#include <pulse/rtclock.h>
+
+#include "platform/pulse/PulseError.hpp"
+
+namespace mirevo::platform::pulse {
+namespace {
+
+bool contextBad(pa_context_state_t state) {
+  return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED;
+}
+
+struct Deadline {
+  pa_threaded_mainloop* mainloop;
+  bool passed = false;
+};
+
+void deadlinePassed(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+  auto* deadline = static_cast<Deadline*>(userdata);
+  deadline->passed = true;
+  pa_threaded_mainloop_signal(deadline->mainloop, 0);
+}
+
+void operationChanged(pa_operation*, void* mainloop) {
+  pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+}
+
+}  // namespace
+
+PulseConnection::Lock::Lock(const PulseConnection& connection) : locked_(nullptr) {
+  if (!connection.inLoopThread()) {
+    locked_ = connection.mainloop_;
+    pa_threaded_mainloop_lock(locked_);
+  }
+}
+
+PulseConnection::Lock::~Lock() {
+  if (locked_ != nullptr) pa_threaded_mainloop_unlock(locked_);
+}
+
+PulseConnection::PulseConnection(const char* clientName) {
+  mainloop_ = pa_threaded_mainloop_new();
+  if (mainloop_ == nullptr) throw pulseError(PA_ERR_INTERNAL);
+  context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), clientName);
+  if (context_ == nullptr) {
+    pa_threaded_mainloop_free(mainloop_);
+    throw pulseError(PA_ERR_INTERNAL);
+  }
+  pa_context_set_state_callback(context_, &PulseConnection::contextStateChanged, this);
+  // The agent never starts a server of its own.
+  if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+      pa_threaded_mainloop_start(mainloop_) < 0) {
+    const int code = pa_context_errno(context_);
+    teardown();
+    throw pulseError(code != 0 ? code : PA_ERR_INTERNAL);
+  }
+  try {
+    Lock lock(*this);
+    waitUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
+  } catch (...) {
+    teardown();
+    throw;
+  }
+}
+
+PulseConnection::~PulseConnection() {
+  teardown();
+}
+
+void PulseConnection::teardown() {
+  if (mainloop_ == nullptr) return;
+  {
+    Lock lock(*this);
+    disconnecting_ = true;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+  }
+  pa_threaded_mainloop_stop(mainloop_);
+  pa_threaded_mainloop_free(mainloop_);
+  mainloop_ = nullptr;
+}
+
+bool PulseConnection::inLoopThread() const {
+  return mainloop_ != nullptr && pa_threaded_mainloop_in_thread(mainloop_) != 0;
+}
+
+bool PulseConnection::good() const {
+  return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+int PulseConnection::errorCode() const {
+  const int code = context_ != nullptr ? pa_context_errno(context_) : 0;
+  return code != 0 ? code : PA_ERR_CONNECTIONTERMINATED;
+}
+
+void PulseConnection::signal() {
+  pa_threaded_mainloop_signal(mainloop_, 0);
+}
+
+void PulseConnection::waitUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  Deadline deadline{mainloop_};
+  const auto usec = static_cast<pa_usec_t>(timeoutSeconds * 1e6);
+  pa_time_event* timer =
+      pa_context_rttime_new(context_, pa_rtclock_now() + usec, &deadlinePassed, &deadline);
+  int failure = 0;
+  while (!done()) {
+    if (contextBad(pa_context_get_state(context_))) {
+      failure = errorCode();
+      break;
+    }
+    if (deadline.passed) {
+      failure = PA_ERR_TIMEOUT;
+      break;
+    }
+    pa_threaded_mainloop_wait(mainloop_);
+  }
+  if (timer != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
+  if (failure != 0) throw pulseError(failure);
+}
+
+void PulseConnection::await(pa_operation* operation) {
+  if (operation == nullptr) throw pulseError(errorCode());
+  pa_operation_set_state_callback(operation, &operationChanged, mainloop_);
+  try {
+    waitUntil([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+  } catch (...) {
+    pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    throw;
+  }
+  pa_operation_unref(operation);
+}
+
+void PulseConnection::contextStateChanged(pa_context* context, void* self) {
+  auto* connection = static_cast<PulseConnection*>(self);
+  connection->signal();
+  if (connection->disconnecting_ || !contextBad(pa_context_get_state(context))) return;
+  if (connection->failureHandler_) connection->failureHandler_(connection->errorCode());
+}
+
+}  // namespace mirevo::platform::pulse

@@ -1,0 +1,72 @@
+// One connection to the audio server: a threaded libpulse main loop and a
+// context on it. Connecting never spawns a server, and every wait here also
+// ends when the context goes bad or a deadline passes, so a server that dies
+// or stalls mid-operation never hangs the caller.
+//
+// Threads: construct and destroy off the loop thread. Every other call, and
+// every use of context(), needs the loop's lock (a Lock, or being inside a
+// libpulse callback, which runs on the loop thread with the lock held).
+#pragma once
+
+#include <pulse/context.h>
+#include <pulse/operation.h>
+#include <pulse/thread-mainloop.h>
+
+#include <functional>
+
+namespace mirevo::platform::pulse {
+
+class PulseConnection {
+ public:
+  // Connects to the server libpulse's configuration names and waits until
+  // the context is ready. Throws the platform's Error with libpulse's text.
+  explicit PulseConnection(const char* clientName);
+  ~PulseConnection();
+  PulseConnection(const PulseConnection&) = delete;
+  PulseConnection& operator=(const PulseConnection&) = delete;
+
+  // Holds the loop's lock; a no-op on the loop thread, which holds it already
+  // whenever it runs our code.
+  class Lock {
+   public:
+    explicit Lock(const PulseConnection& connection);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    pa_threaded_mainloop* locked_;
+  };
+
+  pa_context* context() const { return context_; }
+  bool inLoopThread() const;
+  // Whether the context is still connected and ready.
+  bool good() const;
+  // libpulse's error code for the context's last failure.
+  int errorCode() const;
+
+  // Wakes waiters; callbacks that change what a wait looks at call it.
+  void signal();
+  // Waits, lock held, until `done` is true. Throws the context's error when
+  // the context goes bad first, and a timeout error after `timeoutSeconds`.
+  void waitUntil(const std::function<bool()>& done, double timeoutSeconds = kTimeoutSeconds);
+  // Waits for `operation` to finish and unrefs it; throws as waitUntil, and
+  // the context's error when libpulse could not start it (null).
+  void await(pa_operation* operation);
+
+  // Told, on the loop thread, when the context fails or terminates on its own.
+  void onFailure(std::function<void(int code)> handler) { failureHandler_ = std::move(handler); }
+
+  static constexpr double kTimeoutSeconds = 10.0;
+
+ private:
+  static void contextStateChanged(pa_context* context, void* self);
+  void teardown();
+
+  pa_threaded_mainloop* mainloop_ = nullptr;
+  pa_context* context_ = nullptr;
+  bool disconnecting_ = false;
+  std::function<void(int)> failureHandler_;
+};
+
+}  // namespace mirevo::platform::pulse

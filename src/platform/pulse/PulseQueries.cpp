@@ -1,0 +1,65 @@
+#include "platform/pulse/PulseQueries.hpp"
+
+#include <pulse/def.h>
+#include <pulse/introspect.h>
+
+namespace mirevo::platform::pulse {
+namespace {
+
+std::string textOf(const char* text) {
+  return text != nullptr ? text : "";
+}
+
+void collectServer(pa_context*, const pa_server_info* info, void* into) {
+  if (info == nullptr) return;
+  auto* defaults = static_cast<ServerDefaults*>(into);
+  defaults->sink = textOf(info->default_sink_name);
+  defaults->source = textOf(info->default_source_name);
+}
+
+SourceInfo sourceOf(const pa_source_info& info) {
+  return {textOf(info.name), textOf(info.description), info.monitor_of_sink != PA_INVALID_INDEX};
+}
+
+void collectSource(pa_context*, const pa_source_info* info, int eol, void* into) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<std::vector<SourceInfo>*>(into)->push_back(sourceOf(*info));
+}
+
+void collectSink(pa_context*, const pa_sink_info* info, int eol, void* into) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<std::vector<SinkInfo>*>(into)->push_back(
+      {textOf(info->name), textOf(info->description), textOf(info->monitor_source_name)});
+}
+
+}  // namespace
+
+ServerDefaults serverDefaults(PulseConnection& connection) {
+  ServerDefaults defaults;
+  connection.await(pa_context_get_server_info(connection.context(), &collectServer, &defaults));
+  return defaults;
+}
+
+std::vector<SourceInfo> listSources(PulseConnection& connection) {
+  std::vector<SourceInfo> sources;
+  connection.await(pa_context_get_source_info_list(connection.context(), &collectSource, &sources));
+  return sources;
+}
+
+std::vector<SinkInfo> listSinks(PulseConnection& connection) {
+  std::vector<SinkInfo> sinks;
+  connection.await(pa_context_get_sink_info_list(connection.context(), &collectSink, &sinks));
+  return sinks;
+}
+
+std::optional<SourceInfo> findSource(PulseConnection& connection, const std::string& name) {
+  // An unknown name ends the query with an error and no entry; that is the
+  // answer "none", not a failure.
+  std::vector<SourceInfo> found;
+  connection.await(pa_context_get_source_info_by_name(connection.context(), name.c_str(),
+                                                      &collectSource, &found));
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+}  // namespace mirevo::platform::pulse

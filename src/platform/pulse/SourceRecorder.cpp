@@ -1,0 +1,148 @@
+#include "platform/pulse/SourceRecorder.hpp"
+
+#include <pulse/error.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/pulse/PulseError.hpp"
+#include "platform/pulse/PulseSampleBuffer.hpp"
+
+namespace mirevo::platform::pulse {
+
+SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
+                               const Settings& settings, HandOver handOver, Failure failure)
+    : connection_(connection),
+      clock_(clock),
+      handOver_(std::move(handOver)),
+      failure_(std::move(failure)),
+      timeline_(settings.sampleRate) {
+  format_.sampleRate = settings.sampleRate;
+  format_.channelCount = static_cast<std::uint32_t>(settings.channelCount);
+  format_.interleaved = true;
+  format_.sampleType = SampleType::float32;
+
+  pa_sample_spec spec{};
+  spec.format = PA_SAMPLE_FLOAT32LE;
+  spec.rate = static_cast<std::uint32_t>(settings.sampleRate);
+  spec.channels = static_cast<std::uint8_t>(settings.channelCount);
+  if (settings.channelCount < 1 || settings.channelCount > static_cast<int>(PA_CHANNELS_MAX) ||
+      !pa_sample_spec_valid(&spec)) {
+    throw pulseError(PA_ERR_INVALID);
+  }
+  stream_ = pa_stream_new(connection.context(), "Mirevo recording", &spec, nullptr);
+  if (stream_ == nullptr) throw pulseError(connection.errorCode());
+  pa_stream_set_state_callback(stream_, &SourceRecorder::stateChanged, this);
+  pa_stream_set_read_callback(stream_, &SourceRecorder::readable, this);
+
+  // Without a fragment size both servers default to fragments of seconds.
+  pa_buffer_attr attributes{};
+  attributes.maxlength = static_cast<std::uint32_t>(-1);
+  attributes.tlength = static_cast<std::uint32_t>(-1);
+  attributes.prebuf = static_cast<std::uint32_t>(-1);
+  attributes.minreq = static_cast<std::uint32_t>(-1);
+  attributes.fragsize = static_cast<std::uint32_t>(
+      pa_usec_to_bytes(static_cast<pa_usec_t>(kFragmentSeconds * 1e6), &spec));
+  // The stream stays on its source: should the source go away, recording
+  // another device instead (perhaps a monitor) would be wrong.
+  const auto flags =
+      static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                     PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+  if (pa_stream_connect_record(stream_, settings.source.c_str(), &attributes, flags) < 0) {
+    const int code = connection.errorCode();
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_unref(stream_);
+    throw pulseError(code);
+  }
+}
+
+SourceRecorder::~SourceRecorder() {
+  pa_stream_set_state_callback(stream_, nullptr, nullptr);
+  pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  if (!ended()) pa_stream_disconnect(stream_);
+  pa_stream_unref(stream_);
+}
+
+bool SourceRecorder::ended() const {
+  const auto state = pa_stream_get_state(stream_);
+  return state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED;
+}
+
+int SourceRecorder::errorCode() const {
+  return connection_.errorCode();
+}
+
+void SourceRecorder::disconnect() {
+  disconnecting_ = true;
+  delivering_ = false;
+  if (!ended()) pa_stream_disconnect(stream_);
+}
+
+void SourceRecorder::stateChanged(pa_stream*, void* self) {
+  auto* recorder = static_cast<SourceRecorder*>(self);
+  recorder->connection_.signal();
+  if (recorder->ended() && !recorder->disconnecting_) recorder->failure_(recorder->errorCode());
+}
+
+void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
+  static_cast<SourceRecorder*>(self)->readAll();
+}
+
+void SourceRecorder::readAll() {
+  // Measured before reading: the first frame waiting is the oldest.
+  const double now = clock_.hostSeconds();
+  const auto captured = capturedSeconds(now);
+  std::vector<float> samples;
+  samples.reserve(pa_stream_readable_size(stream_) / sizeof(float));
+  while (pa_stream_readable_size(stream_) > 0) {
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream_, &data, &bytes) < 0) {
+      failure_(errorCode());
+      return;
+    }
+    if (bytes == 0) break;  // nothing buffered after all; no drop then
+    const std::size_t count = bytes / sizeof(float);
+    if (data == nullptr) {
+      // A hole is silence of its length, so that the sample count keeps
+      // matching time.
+      samples.insert(samples.end(), count, 0.0f);
+    } else {
+      const auto* from = static_cast<const float*>(data);
+      samples.insert(samples.end(), from, from + count);
+    }
+    pa_stream_drop(stream_);
+  }
+  if (delivering_ && !samples.empty()) handOver(samples, captured, now);
+}
+
+std::optional<double> SourceRecorder::capturedSeconds(double nowSeconds) const {
+  // The capture time of the oldest frame waiting: before now by what waits
+  // here and what the server still held at its last timing report. (The
+  // interpolated stream latency is not used: on a sink's monitor it can be
+  // off by most of a second for seconds after the start.)
+  const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+  if (timing == nullptr) return std::nullopt;
+  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+  const pa_usec_t waiting = pa_bytes_to_usec(pa_stream_readable_size(stream_), spec);
+  const pa_usec_t latency = timing->source_usec + timing->transport_usec + waiting;
+  return nowSeconds - static_cast<double>(latency) / 1e6;
+}
+
+void SourceRecorder::handOver(const std::vector<float>& samples, std::optional<double> captured,
+                              double now) {
+  const std::size_t frameSamples = format_.channelCount;
+  const std::size_t frames = samples.size() / frameSamples;
+  const auto maxFrames = static_cast<std::size_t>(kMaxBufferSeconds * format_.sampleRate);
+  const double start = timeline_.place(static_cast<std::int64_t>(frames), captured, now);
+  for (std::size_t first = 0; first < frames; first += maxFrames) {
+    const std::size_t count = std::min(maxFrames, frames - first);
+    const auto from = samples.begin() + static_cast<std::ptrdiff_t>(first * frameSamples);
+    std::vector<float> piece(from, from + static_cast<std::ptrdiff_t>(count * frameSamples));
+    const double seconds = start + static_cast<double>(first) / format_.sampleRate;
+    handOver_(std::make_shared<PulseSampleBuffer>(format_, std::move(piece), seconds));
+  }
+}
+
+}  // namespace mirevo::platform::pulse

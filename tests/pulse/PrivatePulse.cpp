@@ -1,0 +1,101 @@
+#include "PrivatePulse.hpp"
+
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+
+namespace mirevo::testing {
+namespace {
+
+const std::string kScript = std::string(MIREVO_SOURCE_DIR) + "/scripts/private-pulse.sh";
+
+std::string trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+bool pulseaudioInstalled() {
+  return runCommand(
+             "command -v pulseaudio && command -v pactl && command -v pacat && command -v sox")
+      .has_value();
+}
+
+std::optional<std::string> runCommand(const std::string& command) {
+  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string output;
+  std::array<char, 4096> chunk{};
+  std::size_t read = 0;
+  while ((read = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+    output.append(chunk.data(), read);
+  const int status = ::pclose(pipe);
+  if (status != 0) return std::nullopt;
+  return output;
+}
+
+PrivatePulse::PrivatePulse() {
+  if (const char* previous = ::getenv("PULSE_SERVER")) previousServer_ = previous;
+  std::string pattern = (std::filesystem::temp_directory_path() / "mirevo-pulse-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return;
+  folder_ = pattern;
+  const auto line = runCommand(kScript + " start " + folder_);
+  if (!line || line->rfind("PULSE_SERVER=", 0) != 0) return;
+  server_ = trimmed(line->substr(std::string("PULSE_SERVER=").size()));
+  ::setenv("PULSE_SERVER", server_.c_str(), 1);
+  running_ = true;
+}
+
+PrivatePulse::~PrivatePulse() {
+  kill();
+  if (previousServer_) {
+    ::setenv("PULSE_SERVER", previousServer_->c_str(), 1);
+  } else {
+    ::unsetenv("PULSE_SERVER");
+  }
+  if (!folder_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+}
+
+std::optional<std::string> PrivatePulse::pactl(const std::string& arguments) const {
+  return runCommand("PULSE_SERVER='" + server_ + "' pactl " + arguments);
+}
+
+void PrivatePulse::kill() {
+  if (!folder_.empty()) runCommand(kScript + " stop " + folder_);
+  running_ = false;
+}
+
+TonePlayer::TonePlayer(const std::string& sink, double hertz, double amplitude) {
+  const std::string command = "sox -n -t raw -r 48000 -c 1 -e float -b 32 - synth 600 sine " +
+                              std::to_string(hertz) + " vol " + std::to_string(amplitude) +
+                              " | pacat --device=" + sink +
+                              " --format=float32le --rate=48000 --channels=1 --latency-msec=50";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setpgid(0, 0);
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  if (child > 0) {
+    ::setpgid(child, child);
+    group_ = child;
+  }
+}
+
+TonePlayer::~TonePlayer() {
+  if (group_ <= 0) return;
+  ::kill(-group_, SIGTERM);
+  int status = 0;
+  ::waitpid(group_, &status, 0);
+}
+
+}  // namespace mirevo::testing

@@ -1,0 +1,63 @@
+// A private PulseAudio daemon for one test, run by scripts/private-pulse.sh in
+// a fresh folder, with this process's PULSE_SERVER pointing at it; stopped,
+// and PULSE_SERVER restored, when the object goes.
+//
+// Its devices: the default sink "mirevo_speakers"; the default source
+// "mirevo_mic", fed by what plays into the sink "mirevo_mic_line"; a second
+// microphone "mirevo_mic2", fed by "mirevo_mic2_line".
+//
+// Threads: the test's thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mirevo::testing {
+
+// Whether the daemon and the tools that play tones into it are installed;
+// tests skip when not.
+bool pulseaudioInstalled();
+
+// Runs a command through the shell and returns what it printed on stdout;
+// nothing when it failed.
+std::optional<std::string> runCommand(const std::string& command);
+
+class PrivatePulse {
+ public:
+  PrivatePulse();
+  ~PrivatePulse();
+  PrivatePulse(const PrivatePulse&) = delete;
+  PrivatePulse& operator=(const PrivatePulse&) = delete;
+
+  bool running() const { return running_; }
+  // The text to give as PULSE_SERVER.
+  const std::string& server() const { return server_; }
+  const std::string& folder() const { return folder_; }
+  // Runs `pactl ARGUMENTS` against this daemon; its stdout, or none on failure.
+  std::optional<std::string> pactl(const std::string& arguments) const;
+  // Stops the daemon now (as a crash would look to a client).
+  void kill();
+
+ private:
+  std::string folder_;
+  std::string server_;
+  std::optional<std::string> previousServer_;
+  bool running_ = false;
+};
+
+// A sine tone played into a sink for as long as the object lives.
+class TonePlayer {
+ public:
+  TonePlayer(const std::string& sink, double hertz, double amplitude = 0.5);
+  ~TonePlayer();
+  TonePlayer(const TonePlayer&) = delete;
+  TonePlayer& operator=(const TonePlayer&) = delete;
+
+ private:
+  pid_t group_ = -1;
+};
+
+}  // namespace mirevo::testing

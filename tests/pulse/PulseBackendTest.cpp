@@ -1,0 +1,293 @@
+// The Linux backend against a real, private PulseAudio daemon: devices and
+// sinks as the server lists them, recordings of tones, failures mid-recording.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <future>
+#include <thread>
+
+#include "PrivatePulse.hpp"
+#include "RecordedAudio.hpp"
+#include "platform/Clock.hpp"
+#include "platform/ThreadQueue.hpp"
+#include "platform/pulse/PulseCaptureService.hpp"
+#include "platform/pulse/PulseDeviceDiscovery.hpp"
+
+namespace mirevo::platform::pulse {
+namespace {
+
+using testing::PrivatePulse;
+using testing::RecordedAudio;
+using testing::TonePlayer;
+using namespace std::chrono_literals;
+
+constexpr double kRate = 48000.0;
+
+class PulseBackend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::pulseaudioInstalled())
+      GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is not installed";
+    server_ = std::make_unique<PrivatePulse>();
+    ASSERT_TRUE(server_->running()) << "the private PulseAudio daemon did not start";
+  }
+
+  nlohmann::json pactlJson(const std::string& what) {
+    const auto text = server_->pactl("-f json " + what);
+    if (!text) return nlohmann::json::array();
+    return nlohmann::json::parse(*text);
+  }
+
+  std::unique_ptr<PrivatePulse> server_;
+  SystemClock clock_;
+  PulseCaptureService service_{clock_};
+  PulseDeviceDiscovery discovery_;
+};
+
+// One recording of the default sink's audio and a microphone, delivered on a
+// queue of its own.
+struct Recording {
+  Recording(CaptureService& service, std::optional<std::string> microphone = std::nullopt) {
+    const ShareableContent content = service.shareableContent();
+    StreamConfiguration configuration;
+    configuration.capturesAudio = true;
+    configuration.captureMicrophone = true;
+    configuration.microphoneCaptureDeviceID = std::move(microphone);
+    configuration.sampleRate = 48000;
+    configuration.channelCount = 1;
+    stream = service.makeStream({content.displays.at(0), {}, {}}, configuration, audio);
+    stream->addStreamOutput(audio, kOutputTypeAudio, queue);
+    stream->addStreamOutput(audio, kOutputTypeMicrophone, queue);
+  }
+
+  bool waitForSeconds(double seconds, std::chrono::milliseconds limit = 10s) const {
+    return audio->waitFor(
+        [seconds](const RecordedAudio& recorded) {
+          return recorded.secondsOf(kOutputTypeAudio) >= seconds &&
+                 recorded.secondsOf(kOutputTypeMicrophone) >= seconds;
+        },
+        limit);
+  }
+
+  std::shared_ptr<RecordedAudio> audio = std::make_shared<RecordedAudio>();
+  std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>("pulse-test");
+  std::unique_ptr<Stream> stream;
+};
+
+void expectTone(const std::vector<float>& samples, double hertz, double amplitude) {
+  const auto last = testing::lastSeconds(samples, 1.0, kRate);
+  ASSERT_GE(last.size(), kRate * 0.99);
+  EXPECT_NEAR(testing::frequencyOf(last, kRate), hertz, hertz * 0.01);
+  EXPECT_NEAR(testing::rmsOf(last), amplitude / std::sqrt(2.0), 0.03);
+}
+
+TEST_F(PulseBackend, DevicesAreTheServersSourcesWithoutMonitors) {
+  std::vector<std::string> expected;
+  for (const auto& source : pactlJson("list sources")) {
+    // A monitor names the sink it records.
+    if (source.value("monitor_source", "").empty()) expected.push_back(source.at("name"));
+  }
+  std::vector<std::string> listed;
+  for (const auto& device : discovery_.discoverAudioDevices()) {
+    listed.push_back(device.uniqueID);
+    EXPECT_FALSE(device.localizedName.empty()) << device.uniqueID;
+  }
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(listed, (std::vector<std::string>{"mirevo_mic", "mirevo_mic2"}));
+
+  const auto preferred = discovery_.defaultAudioDevice();
+  ASSERT_TRUE(preferred.has_value());
+  EXPECT_EQ(preferred->uniqueID, "mirevo_mic");
+  EXPECT_EQ(preferred->localizedName, "Mirevo_Mic");
+
+  ASSERT_TRUE(server_->pactl("set-default-source mirevo_mic2"));
+  EXPECT_EQ(discovery_.defaultAudioDevice()->uniqueID, "mirevo_mic2");
+}
+
+TEST_F(PulseBackend, AMonitorAsDefaultSourceMeansNoDefaultMicrophone) {
+  ASSERT_TRUE(server_->pactl("set-default-source mirevo_speakers.monitor"));
+  EXPECT_FALSE(discovery_.defaultAudioDevice().has_value());
+  EXPECT_EQ(discovery_.discoverAudioDevices().size(), 2u);
+}
+
+TEST_F(PulseBackend, DisplaysAreTheSinksDefaultFirstWithTheirMonitors) {
+  auto content = service_.shareableContent();
+  ASSERT_EQ(content.displays.size(), 3u);
+  EXPECT_EQ(content.displays[0].id, "mirevo_speakers");
+  EXPECT_EQ(content.displays[0].name, "Mirevo_Speakers");
+  EXPECT_EQ(content.displays[0].audioSource, "mirevo_speakers.monitor");
+
+  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_mic2_line"));
+  content = service_.shareableContent();
+  ASSERT_EQ(content.displays.size(), 3u);
+  EXPECT_EQ(content.displays[0].id, "mirevo_mic2_line");
+  EXPECT_EQ(content.displays[0].audioSource, "mirevo_mic2_line.monitor");
+  EXPECT_EQ(content.displays[1].id, "mirevo_speakers");
+}
+
+TEST_F(PulseBackend, WithoutAServerThereAreNoDevicesAndNoContent) {
+  server_->kill();
+  EXPECT_TRUE(discovery_.discoverAudioDevices().empty());
+  EXPECT_FALSE(discovery_.defaultAudioDevice().has_value());
+  try {
+    service_.shareableContent();
+    FAIL() << "content without a server";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.domain(), "PulseAudio");
+    EXPECT_EQ(error.localizedDescription(), "Connection refused");
+  }
+}
+
+TEST_F(PulseBackend, RecordsTheSystemsAudioAndTheMicrophoneOnTheHostClock) {
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  TonePlayer microphone("mirevo_mic_line", 1000.0);
+  Recording recording(service_);
+  const double startedAt = clock_.hostSeconds();
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.waitForSeconds(2.5));
+  recording.stream->stopCapture();
+  recording.queue->sync([] {});
+  const double stoppedAt = clock_.hostSeconds();
+
+  const auto system = recording.audio->source(kOutputTypeAudio);
+  const auto mic = recording.audio->source(kOutputTypeMicrophone);
+  expectTone(system.samples, 440.0, 0.5);
+  expectTone(mic.samples, 1000.0, 0.5);
+  EXPECT_TRUE(recording.audio->stopErrors().empty());
+
+  for (const auto* source : {&system, &mic}) {
+    ASSERT_FALSE(source->buffers.empty());
+    // Small buffers, as the fragment size asks, each a continuation of the
+    // one before on the sample count.
+    for (std::size_t i = 1; i < source->buffers.size(); ++i) {
+      const auto& before = source->buffers[i - 1];
+      const auto& buffer = source->buffers[i];
+      EXPECT_LE(buffer.frames, 9600) << "buffer " << i;
+      EXPECT_NEAR(buffer.presentationSeconds - before.presentationSeconds, before.frames / kRate,
+                  0.002)
+          << "buffer " << i;
+    }
+    // And the timeline lies where the host clock was while recording.
+    EXPECT_GT(source->buffers.front().presentationSeconds, startedAt - 0.3);
+    const auto& last = source->buffers.back();
+    EXPECT_LT(last.presentationSeconds + last.frames / kRate, stoppedAt + 0.05);
+    EXPECT_GT(last.presentationSeconds + last.frames / kRate, stoppedAt - 0.3);
+  }
+}
+
+TEST_F(PulseBackend, RecordsTheRequestedMicrophone) {
+  TonePlayer first("mirevo_mic_line", 1000.0);
+  TonePlayer second("mirevo_mic2_line", 660.0, 0.25);
+  Recording recording(service_, "mirevo_mic2");
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.waitForSeconds(1.5));
+  recording.stream->stopCapture();
+  expectTone(recording.audio->source(kOutputTypeMicrophone).samples, 660.0, 0.25);
+}
+
+TEST_F(PulseBackend, WithAMonitorAsDefaultSourceOnlyTheSystemsAudioArrives) {
+  ASSERT_TRUE(server_->pactl("set-default-source mirevo_speakers.monitor"));
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  Recording recording(service_);
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.audio->waitFor(
+      [](const RecordedAudio& recorded) { return recorded.secondsOf(kOutputTypeAudio) >= 1.5; }));
+  recording.stream->stopCapture();
+  recording.queue->sync([] {});
+  EXPECT_TRUE(recording.audio->source(kOutputTypeMicrophone).buffers.empty());
+  expectTone(recording.audio->source(kOutputTypeAudio).samples, 440.0, 0.5);
+}
+
+TEST_F(PulseBackend, AnUnknownMicrophoneFailsTheStartWithTheServersText) {
+  Recording recording(service_, "no_such_microphone");
+  try {
+    recording.stream->startCapture();
+    FAIL() << "started on an unknown microphone";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.domain(), "PulseAudio");
+    EXPECT_EQ(error.localizedDescription(), "No such entity");
+  }
+  recording.stream->stopCapture();
+  recording.queue->sync([] {});
+  EXPECT_EQ(recording.audio->outputCalls(), 0);
+}
+
+TEST_F(PulseBackend, ARemovedMicrophoneStopsTheStreamOnceWithTheServersText) {
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  Recording recording(service_);
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.waitForSeconds(0.5));
+  ASSERT_TRUE(server_->pactl("unload-module module-remap-source"));
+  ASSERT_TRUE(recording.audio->waitFor(
+      [](const RecordedAudio& recorded) { return recorded.stopCount() > 0; }));
+  // The system's audio goes on; the stop is reported only once.
+  const double systemSeconds = recording.audio->source(kOutputTypeAudio).seconds();
+  ASSERT_TRUE(recording.audio->waitFor([systemSeconds](const RecordedAudio& recorded) {
+    return recorded.secondsOf(kOutputTypeAudio) >= systemSeconds + 0.5;
+  }));
+  EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{"Entity killed"});
+  recording.stream->stopCapture();
+  EXPECT_EQ(recording.audio->stopErrors().size(), 1u);
+}
+
+TEST_F(PulseBackend, ADyingServerStopsTheStreamAndStopStillReturns) {
+  Recording recording(service_);
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.waitForSeconds(0.3));
+  server_->kill();
+  ASSERT_TRUE(recording.audio->waitFor(
+      [](const RecordedAudio& recorded) { return recorded.stopCount() > 0; }));
+  recording.stream->stopCapture();
+  recording.stream.reset();
+  EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{"Connection terminated"});
+}
+
+TEST_F(PulseBackend, ASuspendedSinkLeavesAGapOfItsLengthInTheTimeline) {
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  Recording recording(service_);
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.waitForSeconds(0.5));
+  ASSERT_TRUE(server_->pactl("suspend-sink mirevo_speakers 1"));
+  // The gap is the point of this test: a real second without audio.
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(server_->pactl("suspend-sink mirevo_speakers 0"));
+  const double before = recording.audio->source(kOutputTypeAudio).seconds();
+  ASSERT_TRUE(recording.audio->waitFor([before](const RecordedAudio& recorded) {
+    return recorded.secondsOf(kOutputTypeAudio) >= before + 0.5;
+  }));
+  recording.stream->stopCapture();
+
+  const auto buffers = recording.audio->source(kOutputTypeAudio).buffers;
+  std::vector<double> jumps;
+  for (std::size_t i = 1; i < buffers.size(); ++i) {
+    const double expected = buffers[i - 1].presentationSeconds + buffers[i - 1].frames / kRate;
+    const double jump = buffers[i].presentationSeconds - expected;
+    if (std::fabs(jump) > 0.1) jumps.push_back(jump);
+  }
+  ASSERT_EQ(jumps.size(), 1u);
+  EXPECT_NEAR(jumps[0], 1.0, 0.25);
+}
+
+TEST_F(PulseBackend, NothingReachesTheOutputsAfterTheStreamIsDestroyed) {
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  Recording recording(service_);
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.waitForSeconds(0.3));
+  // Hold the queue so that buffers wait on it while the stream goes away.
+  std::promise<void> release;
+  recording.queue->async([gate = release.get_future().share()] { gate.wait(); });
+  std::this_thread::sleep_for(200ms);
+  const int before = recording.audio->outputCalls();
+  std::thread destroy([&] { recording.stream.reset(); });
+  destroy.join();
+  release.set_value();
+  recording.queue->sync([] {});
+  EXPECT_EQ(recording.audio->outputCalls(), before);
+}
+
+}  // namespace
+}  // namespace mirevo::platform::pulse

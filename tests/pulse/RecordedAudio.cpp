@@ -1,0 +1,89 @@
+#include "RecordedAudio.hpp"
+
+#include <cmath>
+
+namespace mirevo::testing {
+
+double SourceAudio::seconds() const {
+  double total = 0.0;
+  for (const auto& buffer : buffers)
+    total += static_cast<double>(buffer.frames) / buffer.sampleRate;
+  return total;
+}
+
+void RecordedAudio::didOutputSampleBuffer(const platform::SampleBuffer& buffer, int outputType) {
+  std::lock_guard lock(mutex_);
+  ++outputCalls_;
+  const auto format = buffer.formatDescription();
+  if (!buffer.dataIsReady() || !format || format->sampleType != platform::SampleType::float32 ||
+      !format->interleaved) {
+    return;
+  }
+  const std::int64_t frames = buffer.numSamples();
+  if (!working_.prepare(*format, frames) || buffer.copyPcmData(working_) != 0) return;
+  auto& source = sources_[outputType];
+  const float* samples = working_.floatChannelData()[0];
+  for (std::int64_t f = 0; f < frames; ++f) {
+    source.samples.push_back(samples[f * format->channelCount]);
+  }
+  source.buffers.push_back({frames, buffer.presentationSeconds(), format->sampleRate});
+  changed_.notify_all();
+}
+
+void RecordedAudio::didStopWithError(const platform::Error& error) {
+  std::lock_guard lock(mutex_);
+  stopErrors_.push_back(error.localizedDescription());
+  changed_.notify_all();
+}
+
+SourceAudio RecordedAudio::source(int outputType) const {
+  std::lock_guard lock(mutex_);
+  const auto found = sources_.find(outputType);
+  return found == sources_.end() ? SourceAudio{} : found->second;
+}
+
+std::vector<std::string> RecordedAudio::stopErrors() const {
+  std::lock_guard lock(mutex_);
+  return stopErrors_;
+}
+
+int RecordedAudio::outputCalls() const {
+  std::lock_guard lock(mutex_);
+  return outputCalls_;
+}
+
+double RecordedAudio::secondsOf(int outputType) const {
+  const auto found = sources_.find(outputType);
+  return found == sources_.end() ? 0.0 : found->second.seconds();
+}
+
+bool RecordedAudio::waitFor(const std::function<bool(const RecordedAudio&)>& condition,
+                            std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, limit, [&] { return condition(*this); });
+}
+
+double frequencyOf(const std::vector<float>& samples, double sampleRate) {
+  if (samples.size() < 2) return 0.0;
+  int crossings = 0;
+  for (std::size_t i = 1; i < samples.size(); ++i) {
+    if (samples[i - 1] < 0.0f && samples[i] >= 0.0f) ++crossings;
+  }
+  return crossings * sampleRate / static_cast<double>(samples.size());
+}
+
+double rmsOf(const std::vector<float>& samples) {
+  if (samples.empty()) return 0.0;
+  double sum = 0.0;
+  for (const float sample : samples) sum += static_cast<double>(sample) * sample;
+  return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+std::vector<float> lastSeconds(const std::vector<float>& samples, double seconds,
+                               double sampleRate) {
+  const auto count = static_cast<std::size_t>(seconds * sampleRate);
+  if (count >= samples.size()) return samples;
+  return {samples.end() - static_cast<std::ptrdiff_t>(count), samples.end()};
+}
+
+}  // namespace mirevo::testing
