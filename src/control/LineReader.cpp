@@ -1,5 +1,7 @@
 #include "control/LineReader.hpp"
+#include "control/WaitForDescriptor.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -82,6 +84,9 @@ bool LineReader::refill() {
       return true;
     }
     if (got < 0 && errno == EINTR) continue;
+    // A parent may hand over a non-blocking pipe: wait as a blocking read would.
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitForDescriptor(fd_, POLLIN))
+      continue;
     finished_ = true;
     if (got < 0) {
       error_ =

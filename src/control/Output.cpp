@@ -1,5 +1,7 @@
 #include "control/Output.hpp"
+#include "control/WaitForDescriptor.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,13 +21,16 @@ std::mutex& lineLock() {
 }
 
 // Hands every byte to the OS, finishing partial writes and retrying
-// interrupted ones. A closed or failing output is not reported: the agent
-// goes on, and the line is lost.
+// interrupted ones. A parent may hand over a non-blocking pipe: a full one is
+// waited on like a blocking one, so no line is cut short. A closed or failing
+// output is not reported: the agent goes on, and the line is lost.
 void writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && control::waitForDescriptor(fd, POLLOUT))
+        continue;
       return;
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));

@@ -1,0 +1,35 @@
+// The process entry of `mirevo-capture`: the Linux platform and the real
+// recording session behind the command loop.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "capture/Capture.hpp"
+#include "control/CaptureMain.hpp"
+#include "control/ProcessSignals.hpp"
+#include "platform/pulse/PulsePlatform.hpp"
+
+namespace {
+
+// The parent reads only standard output; anything a library prints on
+// standard error (libpulse can) is sent nowhere, so the agent never writes
+// there.
+void silenceStandardError() {
+  const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (devNull < 0) return;
+  ::dup2(devNull, STDERR_FILENO);
+  ::close(devNull);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  mirevo::control::ignoreBrokenPipe();
+  silenceStandardError();
+  const std::vector<std::string> args(argv, argv + argc);
+  mirevo::platform::pulse::PulsePlatform linux;
+  mirevo::control::CaptureMain<mirevo::Capture>::main(args, STDIN_FILENO, linux.platform());
+  return 0;
+}

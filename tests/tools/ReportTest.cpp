@@ -1,0 +1,50 @@
+#include "Report.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace mirevo::inspect {
+namespace {
+
+TEST(Report, LevelsAreSummarisedPerSourceOverEveryHeartbeat) {
+  Recording recording;
+  recording.levels = {
+      {0, 0.0, 0.0, false, false}, {1, 0.6, 0.1, true, true}, {2, 0.3, 0.0, true, false}};
+  const LevelSummary microphone = summariseLevels(recording, "microphone");
+  EXPECT_DOUBLE_EQ(microphone.minimum, 0.0);
+  EXPECT_DOUBLE_EQ(microphone.mean, 0.3);
+  EXPECT_DOUBLE_EQ(microphone.maximum, 0.6);
+  EXPECT_EQ(microphone.active, 2u);
+  const LevelSummary system = summariseLevels(recording, "system");
+  EXPECT_DOUBLE_EQ(system.maximum, 0.1);
+  EXPECT_EQ(system.active, 1u);
+  EXPECT_EQ(summariseLevels(Recording{}, "system").samples, 0u);
+}
+
+TEST(Report, NamesEachSourcesBreaksTheEndAndEveryViolation) {
+  Inspector inspector;
+  std::istringstream stream(
+      R"({"elapsedSeconds":0,"message":"m","microphoneAudioState":"warning","microphoneLevel":0,"sessionId":"s","state":"recording","systemAudioState":"waiting","systemLevel":0,"type":"status"})"
+      "\n"
+      R"({"channels":1,"dataBase64":"AAA=","durationMs":1,"encoding":"pcm_s16le","jobId":"j","sampleRate":8000,"sequence":0,"source":"system","startedAtMs":0,"type":"audio_chunk"})"
+      "\n"
+      R"({"channels":1,"dataBase64":"AAA=","durationMs":1,"encoding":"pcm_s16le","jobId":"j","sampleRate":8000,"sequence":2,"source":"system","startedAtMs":250,"type":"audio_chunk"})"
+      "\n"
+      R"({"message":"Stream stopped.","sessionId":"s","type":"failed"})");
+  inspector.read(stream);
+  std::ostringstream report;
+  writeReport(report, inspector);
+  const std::string text = report.str();
+  EXPECT_NE(text.find("Recording 1: session s, job j, 0 s elapsed; failed: Stream stopped."),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("system: 2 chunk(s)"), std::string::npos) << text;
+  EXPECT_NE(text.find("gap of 249.9 ms at 0.000 s (line 3)"), std::string::npos) << text;
+  EXPECT_NE(text.find("line 3: system sequence skips: 2 where 1 was due"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("line 4: does not end in a line feed"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace mirevo::inspect

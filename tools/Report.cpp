@@ -1,0 +1,102 @@
+#include "Report.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace mirevo::inspect {
+namespace {
+
+std::string format(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+std::string seconds(double ms) {
+  return format("%.3f s", ms / 1000.0);
+}
+
+std::string describeBreak(const Break& gap) {
+  const char* kind = gap.kind == Break::Kind::gap ? "gap" : "overlap";
+  return std::string(kind) + " of " + format("%.1f", gap.sizeMs) + " ms at " +
+         seconds(gap.expectedMs) + " (line " + std::to_string(gap.line) + ")";
+}
+
+void writeSource(std::ostream& out, const Inspector& inspector, const Recording& recording,
+                 const std::string& source) {
+  const SourceTimeline& timeline = recording.timeline(source);
+  out << "  " << source << ": " << timeline.chunks.size() << " chunk(s), "
+      << seconds(timeline.audioMs) << " of audio";
+  if (!timeline.sampleRates.empty()) {
+    out << ", sample rate(s)";
+    for (const auto rate : timeline.sampleRates) out << ' ' << rate;
+    out << " Hz";
+  }
+  out << '\n';
+  if (!timeline.chunks.empty()) {
+    out << "    sequence " << timeline.chunks.front().sequence << ".."
+        << timeline.chunks.back().sequence << ", "
+        << (timeline.sequenceContinuous ? "continuous" : "NOT continuous") << '\n';
+  }
+  out << "    breaks: "
+      << (timeline.breaks.empty() ? std::string("none") : std::to_string(timeline.breaks.size()))
+      << '\n';
+  for (const Break& gap : timeline.breaks) out << "      " << describeBreak(gap) << '\n';
+  const LevelSummary levels = summariseLevels(recording, source);
+  if (levels.samples > 0) {
+    out << "    level: min " << format("%.3f", levels.minimum) << ", mean "
+        << format("%.3f", levels.mean) << ", max " << format("%.3f", levels.maximum) << " over "
+        << levels.samples << " status event(s), active in " << levels.active << '\n';
+  }
+  const auto wav = inspector.wavFiles().find({recording.number, source});
+  if (wav != inspector.wavFiles().end()) out << "    wav: " << wav->second.string() << '\n';
+}
+
+void writeRecording(std::ostream& out, const Inspector& inspector, const Recording& recording) {
+  out << "Recording " << recording.number << ": session "
+      << recording.sessionId.value_or("(unknown)") << ", job "
+      << recording.jobId.value_or("(no audio)") << ", "
+      << (recording.levels.empty()
+              ? std::string("no status")
+              : std::to_string(recording.levels.back().elapsedSeconds) + " s elapsed")
+      << "; " << describeEnd(recording) << '\n';
+  writeSource(out, inspector, recording, "microphone");
+  writeSource(out, inspector, recording, "system");
+}
+
+}  // namespace
+
+LevelSummary summariseLevels(const Recording& recording, const std::string& source) {
+  LevelSummary summary;
+  double total = 0.0;
+  for (const LevelSample& sample : recording.levels) {
+    const bool microphone = source == "microphone";
+    const double level = microphone ? sample.microphone : sample.system;
+    summary.minimum = summary.samples == 0 ? level : std::min(summary.minimum, level);
+    summary.maximum = summary.samples == 0 ? level : std::max(summary.maximum, level);
+    total += level;
+    ++summary.samples;
+    if (microphone ? sample.microphoneActive : sample.systemActive) ++summary.active;
+  }
+  if (summary.samples > 0) summary.mean = total / static_cast<double>(summary.samples);
+  return summary;
+}
+
+void writeReport(std::ostream& out, const Inspector& inspector) {
+  out << inspector.lineCount() << " line(s), " << inspector.recordings().size()
+      << " recording(s)\n";
+  for (const Recording& recording : inspector.recordings())
+    writeRecording(out, inspector, recording);
+  for (const Note& note : inspector.notes())
+    out << "line " << note.line << ": " << note.text << '\n';
+  if (inspector.violations().empty()) {
+    out << "Protocol: no violations\n";
+    return;
+  }
+  out << "Protocol: " << inspector.violations().size() << " violation(s)\n";
+  for (const Violation& violation : inspector.violations())
+    out << "  line " << violation.line << ": " << violation.text << '\n';
+}
+
+}  // namespace mirevo::inspect

@@ -1,0 +1,27 @@
+// The text report of an inspected stream: per recording how it ended and per
+// source its chunks, audio duration, sample rates, breaks, sequence, levels
+// and WAV file; then the other events worth knowing and every violation.
+//
+// Threads: any; reads only what it is given.
+#pragma once
+
+#include <ostream>
+
+#include "Inspector.hpp"
+
+namespace mirevo::inspect {
+
+void writeReport(std::ostream& out, const Inspector& inspector);
+
+struct LevelSummary {
+  double minimum = 0.0;
+  double mean = 0.0;
+  double maximum = 0.0;
+  std::size_t samples = 0;
+  std::size_t active = 0;  // heartbeats that found the source delivering
+};
+
+// The level of one source ("microphone" or "system") over the heartbeats.
+LevelSummary summariseLevels(const Recording& recording, const std::string& source);
+
+}  // namespace mirevo::inspect

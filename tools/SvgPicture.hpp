@@ -1,0 +1,17 @@
+// A picture of the recordings as SVG: for each source the level over time
+// from the `status` events, and below it the chunk timeline with gaps marked
+// red and overlaps orange.
+//
+// Threads: any; reads only what it is given.
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "Recording.hpp"
+
+namespace mirevo::inspect {
+
+void writeSvg(std::ostream& out, const std::vector<Recording>& recordings);
+
+}  // namespace mirevo::inspect
