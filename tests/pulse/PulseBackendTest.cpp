@@ -268,7 +268,7 @@ TEST_F(PulseBackend, ASuspendedSinkLeavesAGapOfItsLengthInTheTimeline) {
     const double jump = buffers[i].presentationSeconds - expected;
     if (std::fabs(jump) > 0.1) jumps.push_back(jump);
   }
-  ASSERT_EQ(jumps.size(), 1u);
+  ASSERT_EQ(jumps.size(), 1u) << ::testing::PrintToString(jumps);
   EXPECT_NEAR(jumps[0], 1.0, 0.25);
 }
 

@@ -101,6 +101,7 @@ void PulseStream::Capture::stop() {
   if (!connection) return;
   {
     PulseConnection::Lock lock(*connection);
+    for (const auto& recorder : recorders) recorder->finishDelivering();
     silence();
     for (const auto& recorder : recorders) recorder->disconnect();
     try {

@@ -3,6 +3,7 @@
 #include <pulse/error.h>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "platform/pulse/PulseError.hpp"
@@ -76,13 +77,19 @@ int SourceRecorder::errorCode() const {
 void SourceRecorder::disconnect() {
   disconnecting_ = true;
   delivering_ = false;
+  pending_.clear();
+  held_.clear();
   if (!ended()) pa_stream_disconnect(stream_);
 }
 
 void SourceRecorder::stateChanged(pa_stream*, void* self) {
   auto* recorder = static_cast<SourceRecorder*>(self);
   recorder->connection_.signal();
-  if (recorder->ended() && !recorder->disconnecting_) recorder->failure_(recorder->errorCode());
+  if (recorder->ended() && !recorder->disconnecting_) {
+    // What was gathered goes out before the failure is told.
+    if (recorder->delivering_) recorder->handOverAll();
+    recorder->failure_(recorder->errorCode());
+  }
 }
 
 void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
@@ -91,11 +98,15 @@ void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
 
 void SourceRecorder::readAll() {
   // Measured before reading: the first frame waiting is the oldest.
-  const double now = clock_.hostSeconds();
-  const auto captured = capturedSeconds(now);
-  std::vector<float> samples;
-  samples.reserve(pa_stream_readable_size(stream_) / sizeof(float));
-  while (pa_stream_readable_size(stream_) > 0) {
+  const double captured = capturedSeconds(clock_.hostSeconds());
+  if (delivering_ && !pending_.empty()) {
+    // A gap between reads must not vanish inside one gathered buffer.
+    const double pendingEnd =
+        pendingCaptured_ + static_cast<double>(pendingFrames()) / format_.sampleRate;
+    if (std::fabs(captured - pendingEnd) > StreamTimeline::kGapSeconds) handOverPending();
+  }
+  const std::size_t before = pending_.size();
+  while (readableBytes() > 0) {
     const void* data = nullptr;
     std::size_t bytes = 0;
     if (pa_stream_peek(stream_, &data, &bytes) < 0) {
@@ -107,40 +118,86 @@ void SourceRecorder::readAll() {
     if (data == nullptr) {
       // A hole is silence of its length, so that the sample count keeps
       // matching time.
-      samples.insert(samples.end(), count, 0.0f);
+      pending_.insert(pending_.end(), count, 0.0f);
     } else {
       const auto* from = static_cast<const float*>(data);
-      samples.insert(samples.end(), from, from + count);
+      pending_.insert(pending_.end(), from, from + count);
     }
     pa_stream_drop(stream_);
   }
-  if (delivering_ && !samples.empty()) handOver(samples, captured, now);
+  if (!delivering_) {
+    pending_.clear();  // captured before the recording started
+    return;
+  }
+  if (before == 0 && pending_.size() > 0) pendingCaptured_ = captured;
+  if (static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate) {
+    handOverPending();
+  }
 }
 
-std::optional<double> SourceRecorder::capturedSeconds(double nowSeconds) const {
+std::size_t SourceRecorder::readableBytes() const {
+  const std::size_t bytes = pa_stream_readable_size(stream_);
+  return bytes == static_cast<std::size_t>(-1) ? 0 : bytes;  // -1: not readable at all
+}
+
+void SourceRecorder::finishDelivering() {
+  if (!delivering_) return;
+  if (!ended()) readAll();
+  handOverAll();
+  delivering_ = false;
+}
+
+std::size_t SourceRecorder::pendingFrames() const {
+  return pending_.size() / format_.channelCount;
+}
+
+double SourceRecorder::capturedSeconds(double nowSeconds) const {
   // The capture time of the oldest frame waiting: before now by what waits
-  // here and what the server still held at its last timing report. (The
-  // interpolated stream latency is not used: on a sink's monitor it can be
-  // off by most of a second for seconds after the start.)
-  const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-  if (timing == nullptr) return std::nullopt;
+  // here and what the server still held at its last timing report, if it has
+  // reported yet. (The interpolated stream latency is not used: on a sink's
+  // monitor it can be off by most of a second for seconds after the start.)
   const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
-  const pa_usec_t waiting = pa_bytes_to_usec(pa_stream_readable_size(stream_), spec);
-  const pa_usec_t latency = timing->source_usec + timing->transport_usec + waiting;
+  pa_usec_t latency = pa_bytes_to_usec(readableBytes(), spec);
+  if (const pa_timing_info* timing = pa_stream_get_timing_info(stream_)) {
+    latency += timing->source_usec + timing->transport_usec;
+  }
   return nowSeconds - static_cast<double>(latency) / 1e6;
 }
 
-void SourceRecorder::handOver(const std::vector<float>& samples, std::optional<double> captured,
-                              double now) {
+void SourceRecorder::handOverPending() {
+  const std::size_t frames = pendingFrames();
+  if (frames == 0) return;
+  const auto settled = timeline_.place(static_cast<std::int64_t>(frames), pendingCaptured_);
+  if (settled.count == 0) {
+    held_ = std::move(pending_);  // until the next read tells a gap from lateness
+  } else {
+    if (settled.count == 2) deliver(std::move(held_), settled.seconds[0]);
+    deliver(std::move(pending_), settled.seconds[settled.count - 1]);
+  }
+  pending_ = std::vector<float>();
+  pending_.reserve(static_cast<std::size_t>(2 * kHandOverSeconds * format_.sampleRate) *
+                   format_.channelCount);
+}
+
+void SourceRecorder::handOverAll() {
+  handOverPending();
+  const auto settled = timeline_.flush();
+  if (settled.count > 0) deliver(std::move(held_), settled.seconds[0]);
+}
+
+void SourceRecorder::deliver(std::vector<float> samples, double startSeconds) {
   const std::size_t frameSamples = format_.channelCount;
   const std::size_t frames = samples.size() / frameSamples;
   const auto maxFrames = static_cast<std::size_t>(kMaxBufferSeconds * format_.sampleRate);
-  const double start = timeline_.place(static_cast<std::int64_t>(frames), captured, now);
+  if (frames <= maxFrames) {
+    handOver_(std::make_shared<PulseSampleBuffer>(format_, std::move(samples), startSeconds));
+    return;
+  }
   for (std::size_t first = 0; first < frames; first += maxFrames) {
     const std::size_t count = std::min(maxFrames, frames - first);
     const auto from = samples.begin() + static_cast<std::ptrdiff_t>(first * frameSamples);
     std::vector<float> piece(from, from + static_cast<std::ptrdiff_t>(count * frameSamples));
-    const double seconds = start + static_cast<double>(first) / format_.sampleRate;
+    const double seconds = startSeconds + static_cast<double>(first) / format_.sampleRate;
     handOver_(std::make_shared<PulseSampleBuffer>(format_, std::move(piece), seconds));
   }
 }

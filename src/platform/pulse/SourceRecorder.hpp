@@ -1,7 +1,9 @@
 // Records one source of the server into sample buffers: a record stream of
-// float32 at the requested rate and channel count (the server converts). All
-// that is readable at a wake-up becomes one buffer (split above a second),
-// stamped on the host clock by a StreamTimeline.
+// float32 at the requested rate and channel count (the server converts). Reads
+// are gathered into buffers of at least 50 ms (split above a second), so that
+// the session's queue wakes a few times a second rather than at every
+// fragment the server sends; each buffer is stamped on the host clock by a
+// StreamTimeline. A gap between reads hands over what was gathered first.
 //
 // Threads: everything with the connection's lock held; the callbacks (hand
 // over, failure) run on the libpulse loop thread.
@@ -11,7 +13,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ class SourceRecorder {
   // Until delivering, what arrives is read and dropped: it was captured before
   // the recording started.
   void startDelivering() { delivering_ = true; }
+  // Reads what is waiting and hands over everything gathered; nothing more is
+  // handed over afterwards.
+  void finishDelivering();
   // Asks the server to end the stream; ended() turns true when it has.
   void disconnect();
 
@@ -57,13 +61,20 @@ class SourceRecorder {
   static constexpr double kMaxBufferSeconds = 1.0;
   // How much audio the server gathers before it sends a fragment.
   static constexpr double kFragmentSeconds = 0.050;
+  // How much audio a handed-over buffer holds at least.
+  static constexpr double kHandOverSeconds = 0.050;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);
   static void readable(pa_stream* stream, std::size_t bytes, void* self);
   void readAll();
-  void handOver(const std::vector<float>& samples, std::optional<double> captured, double now);
-  std::optional<double> capturedSeconds(double nowSeconds) const;
+  void handOverPending();
+  // Also what the timeline holds back.
+  void handOverAll();
+  void deliver(std::vector<float> samples, double startSeconds);
+  std::size_t pendingFrames() const;
+  std::size_t readableBytes() const;
+  double capturedSeconds(double nowSeconds) const;
 
   PulseConnection& connection_;
   const Clock& clock_;
@@ -72,6 +83,9 @@ class SourceRecorder {
   Failure failure_;
   StreamTimeline timeline_;
   pa_stream* stream_ = nullptr;
+  std::vector<float> pending_;    // gathered, not yet handed over
+  double pendingCaptured_ = 0.0;  // capture time of its first frame
+  std::vector<float> held_;       // handed over, but held back by the timeline
   bool delivering_ = false;
   bool disconnecting_ = false;
 };
