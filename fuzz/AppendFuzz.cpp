@@ -48,8 +48,8 @@ int base64Length(const std::string& text) {
 }
 
 double pickRate(FuzzedDataProvider& in) {
-  static constexpr double kRates[] = {48000.0, 44100.0, 8000.0,      192000.0, 16000.0,
-                                      96000.0, 7999.99, 192000.01,  22050.5,  0.0};
+  static constexpr double kRates[] = {48000.0, 44100.0, 8000.0,    192000.0, 16000.0,
+                                      96000.0, 7999.99, 192000.01, 22050.5,  0.0};
   switch (in.ConsumeIntegralInRange(0, 3)) {
     case 0:
       return in.PickValueInArray(kRates);
@@ -76,10 +76,9 @@ double pickTime(FuzzedDataProvider& in, const Timeline& timeline) {
     case 3:
       return in.ConsumeFloatingPoint<double>();
     default:
-      return in.PickValueInArray({std::numeric_limits<double>::quiet_NaN(),
-                                  std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity(),
-                                  std::numeric_limits<double>::max(), kOrigin});
+      return in.PickValueInArray(
+          {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+           -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::max(), kOrigin});
   }
 }
 
@@ -130,14 +129,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     format.sampleRate = pickRate(in);
     format.channelCount = in.ConsumeIntegralInRange<std::uint32_t>(0, 34);
     format.interleaved = in.ConsumeBool();
-    format.sampleType = in.PickValueInArray({SampleType::float32, SampleType::int16,
-                                             SampleType::int32, SampleType::float64,
-                                             SampleType::compressed});
+    format.sampleType =
+        in.PickValueInArray({SampleType::float32, SampleType::int16, SampleType::int32,
+                             SampleType::float64, SampleType::compressed});
     // Now and then a buffer at or around the frame limit.
     std::int64_t frames = in.ConsumeIntegralInRange(0, 15) != 0
                               ? in.ConsumeIntegralInRange<std::int64_t>(-2, 1100)
-                              : in.PickValueInArray<std::int64_t>({kMaxFrames - 1, kMaxFrames,
-                                                                   kMaxFrames + 1, 48000, 8000, 0});
+                              : in.PickValueInArray<std::int64_t>(
+                                    {kMaxFrames - 1, kMaxFrames, kMaxFrames + 1, 48000, 8000, 0});
     const std::uint32_t stored = std::max<std::uint32_t>(format.channelCount, 1);
     if (frames * stored > kMaxSamplesPerBuffer) frames = kMaxSamplesPerBuffer / stored;
     const double seconds = pickTime(in, timeline);
@@ -149,8 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (std::int64_t f = 0; f < frames && in.remaining_bytes() > 0; ++f) {
         switch (format.sampleType) {
           case SampleType::float32:
-            buffer.setSample(c, f, in.ConsumeBool() ? in.ConsumeFloatingPoint<float>()
-                                                    : in.ConsumeFloatingPointInRange(-1.5f, 1.5f));
+            buffer.setSample(c, f,
+                             in.ConsumeBool() ? in.ConsumeFloatingPoint<float>()
+                                              : in.ConsumeFloatingPointInRange(-1.5f, 1.5f));
             break;
           case SampleType::int16:
             buffer.setSample(c, f, in.ConsumeIntegral<std::int16_t>());

@@ -26,8 +26,8 @@
 
 namespace {
 
-using nlohmann::json;
 using mirevo::control::LineReader;
+using nlohmann::json;
 
 constexpr std::string_view kRefusedStop = "The stream refused to stop.";
 
@@ -186,7 +186,8 @@ class Model {
     return true;
   }
 
-  void failed(const std::optional<std::string>& message, const std::optional<std::string>& session) {
+  void failed(const std::optional<std::string>& message,
+              const std::optional<std::string>& session) {
     json event = {{"type", "failed"}, {"message", nullptr}};
     if (message) event["message"] = *message;
     if (session) event["sessionId"] = *session;
@@ -238,12 +239,13 @@ void checkCommandLoop(std::string_view input, int failingStarts, int failingStop
   mirevo::testing::FakeEnvironment env;
   env.failingStarts = failingStarts;
   env.failingStops = failingStops;
-  env.devices = json::array({{{"id", "usb/3"}, {"isDefault", true}, {"kind", "audioinput"},
-                              {"label", "Héadset"}}});
+  env.devices = json::array(
+      {{{"id", "usb/3"}, {"isDefault", true}, {"kind", "audioinput"}, {"label", "Héadset"}}});
 
   const int fd = inputOf(input);
   const std::vector<std::string> args = {"mirevo-capture"};
-  const int status = mirevo::control::CaptureMain<mirevo::testing::FakeCapture>::main(args, fd, env);
+  const int status =
+      mirevo::control::CaptureMain<mirevo::testing::FakeCapture>::main(args, fd, env);
   ::close(fd);
   check(status == 0, "exit status not 0");
 

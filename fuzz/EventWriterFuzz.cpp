@@ -190,11 +190,16 @@ void checkChunkLine(FuzzedDataProvider& in) {
     fields.sampleRate = in.ConsumeIntegral<std::int64_t>();
     std::vector<std::int16_t> samples(in.ConsumeIntegralInRange<std::size_t>(0, 300));
     for (auto& sample : samples) sample = in.ConsumeIntegral<std::int16_t>();
-    const json event = {{"type", "audio_chunk"},       {"jobId", job},
-                        {"source", source},            {"sequence", fields.sequence},
-                        {"startedAtMs", fields.startedAtMs}, {"durationMs", fields.durationMs},
-                        {"sampleRate", fields.sampleRate}, {"channels", 1},
-                        {"encoding", "pcm_s16le"},     {"dataBase64", base64(samples)}};
+    const json event = {{"type", "audio_chunk"},
+                        {"jobId", job},
+                        {"source", source},
+                        {"sequence", fields.sequence},
+                        {"startedAtMs", fields.startedAtMs},
+                        {"durationMs", fields.durationMs},
+                        {"sampleRate", fields.sampleRate},
+                        {"channels", 1},
+                        {"encoding", "pcm_s16le"},
+                        {"dataBase64", base64(samples)}};
     check(builder.build(fields, samples) == mirevo::Output::serialise(event),
           "chunk line differs from the emitter's line");
   }
