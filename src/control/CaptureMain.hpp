@@ -52,6 +52,7 @@ class CommandLoop {
 
   explicit CommandLoop(Environment& env) : env_(env) {}
 
+  // Handles every line of `inputFd` until its end or a read error.
   void run(int inputFd) {
     LineReader reader(inputFd);
     for (;;) {
@@ -72,6 +73,12 @@ class CommandLoop {
           return;
       }
     }
+  }
+
+  // Stops the active recording, if any, ignoring the outcome.
+  void finish() {
+    if (active_) stopIgnoringOutcome(*active_);
+    active_.reset();
   }
 
  private:
@@ -113,7 +120,7 @@ class CommandLoop {
       capture = std::make_shared<S>(*command.sessionId, env_);
       capture->start(*command.jobId, command.microphoneDeviceId);
     } catch (...) {
-      // A session that could not even be created has nothing to clean up.
+      // `capture` is empty when creating the session failed: nothing to clean up.
       failAndCleanUp(describe(std::current_exception()), command.sessionId, std::move(capture));
       return;
     }
@@ -157,11 +164,6 @@ class CommandLoop {
     }
   }
 
-  void finish() {
-    if (active_) stopIgnoringOutcome(*active_);
-    active_.reset();
-  }
-
   Environment& env_;
   std::shared_ptr<S> active_;
 };
@@ -176,10 +178,13 @@ struct CaptureMain {
       Output::emit(selfTestEvent());
       return 0;
     }
+    CommandLoop<S> loop(env);
     try {
-      CommandLoop<S>(env).run(inputFd);
+      loop.run(inputFd);
     } catch (...) {
-      // Only allocation failures can get here; the process still ends normally.
+      // Only exhausted memory gets here: the recording still ends properly and
+      // the process normally.
+      loop.finish();
     }
     return 0;
   }

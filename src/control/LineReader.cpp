@@ -1,5 +1,6 @@
 #include "control/LineReader.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,17 @@ constexpr std::string_view kLineTooLong = "The command is longer than the limit 
 
 bool isLineEnd(char c) {
   return c == '\n' || c == '\r';
+}
+
+// Blocks until `fd` has bytes or its end to read; false if it cannot be
+// waited on.
+bool waitUntilReadable(int fd) {
+  pollfd readable = {fd, POLLIN, 0};
+  for (;;) {
+    const int ready = ::poll(&readable, 1, -1);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+  }
 }
 
 }  // namespace
@@ -82,6 +94,8 @@ bool LineReader::refill() {
       return true;
     }
     if (got < 0 && errno == EINTR) continue;
+    // A parent may hand over a non-blocking pipe: wait as a blocking read would.
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilReadable(fd_)) continue;
     finished_ = true;
     if (got < 0) {
       error_ =

@@ -1,5 +1,6 @@
 #include "control/Output.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,14 +19,26 @@ std::mutex& lineLock() {
   return *lock;
 }
 
+// Blocks until `fd` takes more bytes; false if it cannot be waited on.
+bool waitUntilWritable(int fd) {
+  pollfd writable = {fd, POLLOUT, 0};
+  for (;;) {
+    const int ready = ::poll(&writable, 1, -1);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return false;
+  }
+}
+
 // Hands every byte to the OS, finishing partial writes and retrying
-// interrupted ones. A closed or failing output is not reported: the agent
-// goes on, and the line is lost.
+// interrupted ones. A parent may hand over a non-blocking pipe: a full one is
+// waited on like a blocking one, so no line is cut short. A closed or failing
+// output is not reported: the agent goes on, and the line is lost.
 void writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilWritable(fd)) continue;
       return;
     }
     bytes.remove_prefix(static_cast<std::size_t>(written));

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -113,6 +114,22 @@ TEST(LineReaderTest, CarriageReturnAtEndOfReadEndsLineWithoutWaiting) {
   ::close(fds[1]);
   EXPECT_EQ(reader.next().outcome, LineReader::Outcome::endOfInput);
   EXPECT_EQ(reader.next().outcome, LineReader::Outcome::endOfInput);
+  ::close(fds[0]);
+}
+
+// A parent may give the agent a non-blocking pipe: an empty one is waited on,
+// not taken for a read error.
+TEST(LineReaderTest, WaitsOnANonBlockingInput) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
+  ASSERT_EQ(::write(fds[1], "par", 3), 3);
+  std::thread writer([&] {
+    EXPECT_EQ(::write(fds[1], "tial\nnext\n", 10), 10);
+    ::close(fds[1]);
+  });
+  LineReader reader(fds[0]);
+  EXPECT_EQ(readAll(reader), (std::vector<std::string>{"partial", "next"}));
+  writer.join();
   ::close(fds[0]);
 }
 

@@ -1,7 +1,10 @@
 #include "control/Output.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <stdexcept>
 
 #include <string>
 #include <thread>
@@ -62,25 +65,50 @@ TEST(OutputTest, FailureCarriesSessionOnlyWhenGiven) {
           R"({"message":"No active recording session.","sessionId":"sess-42","type":"failed"})"}));
 }
 
+// Sends the emitter's lines into a pipe that a thread drains while they are
+// written, for as long as the object lives.
+class PipedOutput {
+ public:
+  explicit PipedOutput(int writeFlags = 0) {
+    if (::pipe(fds_) != 0) throw std::runtime_error("pipe failed");
+    ::fcntl(fds_[1], F_SETFL, ::fcntl(fds_[1], F_GETFL) | writeFlags);
+    previous_ = Output::redirectForTesting(fds_[1]);
+    drain_ = std::thread([this] {
+      char chunk[65536];
+      for (ssize_t got; (got = ::read(fds_[0], chunk, sizeof chunk)) > 0;) {
+        received_.append(chunk, static_cast<std::size_t>(got));
+      }
+    });
+  }
+  ~PipedOutput() { finish(); }
+
+  // Everything written, once the writers are done.
+  const std::string& finish() {
+    if (drain_.joinable()) {
+      Output::redirectForTesting(previous_);
+      ::close(fds_[1]);
+      drain_.join();
+      ::close(fds_[0]);
+    }
+    return received_;
+  }
+
+ private:
+  int fds_[2];
+  int previous_;
+  std::thread drain_;
+  std::string received_;
+};
+
 // Lines far longer than a pipe's atomic write size, written by several threads
-// at once into a pipe that is drained concurrently: every line must arrive
-// whole, and each thread's lines in its own order.
+// at once: every line must arrive whole, and each thread's lines in its own
+// order.
 TEST(OutputTest, ConcurrentEmitsGiveWholeLines) {
   constexpr int kThreads = 4;
   constexpr int kLinesPerThread = 40;
   constexpr std::size_t kPayloadBytes = 200 * 1024;
 
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  const int previous = Output::redirectForTesting(pipeFds[1]);
-  std::string received;
-  std::thread drain([&] {
-    char chunk[65536];
-    for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
-      received.append(chunk, static_cast<std::size_t>(got));
-    }
-  });
-
+  PipedOutput output;
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t) {
     writers.emplace_back([t] {
@@ -91,10 +119,7 @@ TEST(OutputTest, ConcurrentEmitsGiveWholeLines) {
     });
   }
   for (auto& writer : writers) writer.join();
-  Output::redirectForTesting(previous);
-  ::close(pipeFds[1]);
-  drain.join();
-  ::close(pipeFds[0]);
+  const std::string& received = output.finish();
 
   std::vector<int> nextIndex(kThreads, 0);
   std::size_t begin = 0;
@@ -107,6 +132,18 @@ TEST(OutputTest, ConcurrentEmitsGiveWholeLines) {
   }
   EXPECT_EQ(begin, received.size()) << "an unterminated tail";
   EXPECT_EQ(nextIndex, std::vector<int>(kThreads, kLinesPerThread));
+}
+
+// A parent may give the agent a non-blocking pipe; a line longer than the
+// pipe holds must still arrive whole rather than be cut where the pipe filled.
+TEST(OutputTest, NonBlockingOutputStillGetsWholeLines) {
+  const std::string payload(1 << 20, 'p');
+  PipedOutput output(O_NONBLOCK);
+  for (int i = 0; i < 3; ++i) Output::emit({{"index", i}, {"payload", payload}});
+  const std::string expected = Output::serialise({{"index", 0}, {"payload", payload}}) +
+                               Output::serialise({{"index", 1}, {"payload", payload}}) +
+                               Output::serialise({{"index", 2}, {"payload", payload}});
+  EXPECT_TRUE(output.finish() == expected);
 }
 
 }  // namespace
