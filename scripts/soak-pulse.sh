@@ -85,6 +85,11 @@ for source, list_ in chunks.items():
     print(f"{source}: chunks={len(list_)} samples={samples} ({samples / 48000:.2f} s) "
           f"sequences_contiguous={sequences_ok} short_chunks={short} "
           f"max_start_offset_ms={max(jumps, default=0)} breaks={breaks}")
+    for a, b in zip(list_, list_[1:]):
+        jump = b["startedAtMs"] - (a["startedAtMs"] + a["durationMs"])
+        if a["durationMs"] != 1000 or abs(jump) > 100:
+            print(f"  break after sequence {a['sequence']}: startedAtMs={a['startedAtMs']} "
+                  f"durationMs={a['durationMs']} next starts {jump:+d} ms from its end")
     ok = ok and sequences_ok and breaks == 0 and samples >= 48000 * (seconds - 5)
 
 memory = [tuple(map(int, line.split())) for line in open(memory_path)]
