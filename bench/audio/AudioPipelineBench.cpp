@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "audio/AudioChunks.hpp"
+#include "audio/EscapedBase64.hpp"
 #include "control/Output.hpp"
 #include "platform/Clock.hpp"
 #include "platform/SampleBuffer.hpp"
@@ -193,9 +194,9 @@ double childCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-// CPU seconds (user + sys of the children) of the sox | base64 pipeline, or a
-// negative value when it could not run.
-double runPeer(const std::vector<float>& input) {
+// CPU seconds (user + sys of the children) of the sox | base64 pipeline, the
+// best of `repeats` runs, or a negative value when it could not run.
+double runPeer(const std::vector<float>& input, int repeats) {
   char path[] = "/tmp/mirevo-bench-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return -1.0;
@@ -211,11 +212,16 @@ double runPeer(const std::vector<float>& input) {
   const std::string command = std::string("sox -D -t raw -r 48000 -c 2 -b 32 -e floating-point ") +
                               path +
                               " -t raw -e signed-integer -b 16 - remix - | base64 -w0 > /dev/null";
-  const double before = childCpuSeconds();
-  const int status = std::system(command.c_str());
-  const double cpu = childCpuSeconds() - before;
+  double best = -1.0;
+  for (int r = 0; r < repeats && left == 0; ++r) {
+    const double before = childCpuSeconds();
+    const int status = std::system(command.c_str());
+    const double cpu = childCpuSeconds() - before;
+    if (status != 0) break;
+    if (best < 0.0 || cpu < best) best = cpu;
+  }
   unlink(path);
-  return status == 0 && left == 0 ? cpu : -1.0;
+  return best;
 }
 
 }  // namespace
@@ -233,18 +239,19 @@ int main() {
   }
   double memcpyCpu = 1e9;
   for (int r = 0; r < kRepeats; ++r) memcpyCpu = std::min(memcpyCpu, runMemcpy(input));
-  const double peerCpu = runPeer(input);
+  const double peerCpu = runPeer(input, 3);
 
   const double rtf = kSeconds / best.cpu;
   const double memcpyRtf = kSeconds / memcpyCpu;
   const double peerRtf = peerCpu > 0 ? kSeconds / peerCpu : 0.0;
   std::printf("input: %d s of %.0f Hz %d-channel float32 in %lld-frame buffers\n", kSeconds, kRate,
               kChannels, static_cast<long long>(kFramesPerBuffer));
-  std::printf("ours: %.4f CPU s (best of %d), rtf=%.0f\n", best.cpu, kRepeats, rtf);
+  std::printf("ours: %.4f CPU s (best of %d), rtf=%.0f, base64 encoder: %s\n", best.cpu, kRepeats,
+              rtf, mirevo::audio::canEncodeWithAvx2() ? "avx2" : "portable");
   std::printf("memcpy baseline: %.4f CPU s, rtf=%.0f (ours is %.2f of it)\n", memcpyCpu, memcpyRtf,
               rtf / memcpyRtf);
   if (peerCpu > 0) {
-    std::printf("peer (sox | base64): %.3f CPU s, rtf=%.0f\n", peerCpu, peerRtf);
+    std::printf("peer (sox | base64): %.3f CPU s (best of 3), rtf=%.0f\n", peerCpu, peerRtf);
   } else {
     std::printf("peer (sox | base64): could not run\n");
   }

@@ -73,28 +73,28 @@ void AudioChunks::append(const platform::SampleBuffer& buffer) {
   if (const std::int32_t status = buffer.copyPcmData(working_); status != 0) {
     throw platform::osStatusError(status);
   }
-  const double bufferMs = bufferTimeMs(buffer);
-  if (bufferMs < 0.0) return;
+  const std::optional<double> bufferMs = bufferTimeMs(buffer);
+  if (!bufferMs) return;
 
   // A fractional rate counts as its whole number of hertz.
   const auto bufferRate = static_cast<std::int64_t>(format->sampleRate);
-  breakIfDiscontinuous(bufferRate, bufferMs);
+  breakIfDiscontinuous(bufferRate, *bufferMs);
   rate_ = bufferRate;
   // A chunk opened by this buffer starts at its time; a continued chunk keeps
   // counting time in samples.
-  if (pendingSamples_ == 0) startMs_ = bufferMs;
+  if (pendingSamples_ == 0) startMs_ = *bufferMs;
 
   const double sumOfSquares = convertAndGather();
   level_ = std::min(1.0, 4.0 * std::sqrt(sumOfSquares / static_cast<double>(frames)));
   lastPacket_ = clock_.uptimeSeconds();
 }
 
-double AudioChunks::bufferTimeMs(const platform::SampleBuffer& buffer) const {
+std::optional<double> AudioChunks::bufferTimeMs(const platform::SampleBuffer& buffer) const {
   const double seconds = buffer.presentationSeconds();
-  if (!std::isfinite(seconds)) return -1.0;
+  if (!std::isfinite(seconds)) return std::nullopt;
   const double ms = (seconds - origin_) * 1000.0;
   // A time so far off that it overflows cannot be placed on the timeline.
-  if (!std::isfinite(ms)) return -1.0;
+  if (!std::isfinite(ms)) return std::nullopt;
   return ms < 0.0 ? 0.0 : ms;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,9 @@ class AudioChunks {
   std::int64_t pendingSamples() const { return static_cast<std::int64_t>(pendingSamples_); }
 
  private:
-  // The buffer's time in ms since the origin, or a negative value when the
-  // buffer is to be dropped for want of a usable time.
-  double bufferTimeMs(const platform::SampleBuffer& buffer) const;
+  // The buffer's time in ms since the origin (never negative), or none when
+  // the buffer is to be dropped for want of a usable time.
+  std::optional<double> bufferTimeMs(const platform::SampleBuffer& buffer) const;
   // Flushes first when the buffer cannot continue the chunk being gathered.
   void breakIfDiscontinuous(std::int64_t bufferRate, double bufferMs);
   // Converts every frame of the working buffer, cutting at each second.

@@ -17,6 +17,15 @@ std::size_t bytesPerSample(SampleType type) {
   return 0;
 }
 
+template <class Sample>
+void PcmBuffer::pointArrays(std::vector<const Sample*>& arrays, bool used) {
+  arrays.clear();
+  if (!used) return;
+  for (std::size_t i = 0; i < arrayCount_; ++i) {
+    arrays.push_back(reinterpret_cast<const Sample*>(storage_.data() + i * arrayBytes_));
+  }
+}
+
 bool PcmBuffer::prepare(const AudioFormat& format, std::int64_t frames) {
   const std::size_t sampleBytes = bytesPerSample(format.sampleType);
   if (sampleBytes == 0 || frames < 0) return false;
@@ -27,8 +36,10 @@ bool PcmBuffer::prepare(const AudioFormat& format, std::int64_t frames) {
       static_cast<std::size_t>(frames) * (format.interleaved ? format.channelCount : 1);
   arrayBytes_ = samplesPerArray * sampleBytes;
   if (storage_.size() < arrayBytes_ * arrayCount) storage_.resize(arrayBytes_ * arrayCount);
-  arrays_.resize(arrayCount);
-  for (std::size_t i = 0; i < arrayCount; ++i) arrays_[i] = storage_.data() + i * arrayBytes_;
+  arrayCount_ = arrayCount;
+  pointArrays(floatArrays_, format.sampleType == SampleType::float32);
+  pointArrays(int16Arrays_, format.sampleType == SampleType::int16);
+  pointArrays(int32Arrays_, format.sampleType == SampleType::int32);
   return true;
 }
 
@@ -41,18 +52,15 @@ std::span<const std::byte> PcmBuffer::arrayBytes(std::size_t array) const {
 }
 
 const float* const* PcmBuffer::floatChannelData() const {
-  if (format_.sampleType != SampleType::float32) return nullptr;
-  return reinterpret_cast<const float* const*>(arrays_.data());
+  return floatArrays_.empty() ? nullptr : floatArrays_.data();
 }
 
 const std::int16_t* const* PcmBuffer::int16ChannelData() const {
-  if (format_.sampleType != SampleType::int16) return nullptr;
-  return reinterpret_cast<const std::int16_t* const*>(arrays_.data());
+  return int16Arrays_.empty() ? nullptr : int16Arrays_.data();
 }
 
 const std::int32_t* const* PcmBuffer::int32ChannelData() const {
-  if (format_.sampleType != SampleType::int32) return nullptr;
-  return reinterpret_cast<const std::int32_t* const*>(arrays_.data());
+  return int32Arrays_.empty() ? nullptr : int32Arrays_.data();
 }
 
 }  // namespace mirevo::platform

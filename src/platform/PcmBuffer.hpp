@@ -23,7 +23,7 @@ class PcmBuffer {
 
   // The sample arrays: one when interleaved (frames × channels samples, frame
   // after frame), otherwise one per channel (frames samples each).
-  std::size_t arrayCount() const { return arrays_.size(); }
+  std::size_t arrayCount() const { return arrayCount_; }
   std::span<std::byte> arrayBytes(std::size_t array);
   std::span<const std::byte> arrayBytes(std::size_t array) const;
 
@@ -34,11 +34,18 @@ class PcmBuffer {
   const std::int32_t* const* int32ChannelData() const;
 
  private:
+  template <class Sample>
+  void pointArrays(std::vector<const Sample*>& arrays, bool used);
+
   AudioFormat format_;
   std::int64_t frames_ = 0;
   std::size_t arrayBytes_ = 0;
+  std::size_t arrayCount_ = 0;
   std::vector<std::byte> storage_;
-  std::vector<const void*> arrays_;
+  // The array starts, typed; only the list of the current sample type is kept.
+  std::vector<const float*> floatArrays_;
+  std::vector<const std::int16_t*> int16Arrays_;
+  std::vector<const std::int32_t*> int32Arrays_;
 };
 
 }  // namespace mirevo::platform

@@ -70,8 +70,8 @@ TEST_F(RoutingTest, FailureFlushesMicrophoneThenSystemThenReportsOnceAndEndsEver
   // After the failure: a second conversion error, a stream error, more audio
   // of both sources and heartbeat ticks; none of it shows.
   recording.deliver(platform::kOutputTypeMicrophone, unconvertible());
-  recording.deliverMicrophone(0.1f, 480, 0.020);
-  recording.deliverSystem(0.1f, 480, 0.010);
+  recording.deliverMicrophone(0.1f, 48000, 0.020);  // a whole second, were it routed
+  recording.deliverSystem(0.1f, 48000, 0.010);
   recording.drain();
   ASSERT_TRUE(recording.sim.capture.reportStreamError(Error("SCStreamErrorDomain", 9, "gone")));
   recording.sim.clock.advance(3.0);

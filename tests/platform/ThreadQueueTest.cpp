@@ -93,18 +93,25 @@ TEST(ThreadQueueTest, TimerTicksAtOnceOnResumeThenRepeatsUntilCancelledFromItsHa
 
 TEST(ThreadQueueTest, TickAlreadyQueuedWhenCancelledDoesNotRun) {
   ThreadQueue queue("test.cancel");
+  std::promise<void> resumeGate;
+  std::shared_future<void> resumeOpened = resumeGate.get_future().share();
   std::promise<void> gate;
   std::shared_future<void> opened = gate.get_future().share();
   std::promise<void> blocking;
   int ticks = 0;
   auto timer = queue.makeTimer(60.0, [&] { ++ticks; });
-  // Resumed on the queue, the first tick is due at once and goes in behind the
-  // item that then holds the worker up; cancelling meanwhile must stop it.
-  queue.async([&] { timer->resume(); });
+  // Resumed on the queue while the next item already waits behind it, the
+  // first tick is due at once and goes in behind that item, which then holds
+  // the worker up; cancelling meanwhile must keep the queued tick from running.
+  queue.async([&, resumeOpened] {
+    resumeOpened.wait();
+    timer->resume();
+  });
   queue.async([&blocking, opened] {
     blocking.set_value();
     opened.wait();
   });
+  resumeGate.set_value();
   blocking.get_future().wait();
   timer->cancel();
   gate.set_value();

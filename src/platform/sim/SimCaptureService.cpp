@@ -121,7 +121,10 @@ std::optional<ContentFilter> SimCaptureService::filter() const {
 }
 
 bool SimCaptureService::streamAlive() const {
-  return liveStream() != nullptr;
+  const auto state = liveStream();
+  if (!state) return false;
+  std::lock_guard lock(state->mutex);
+  return state->alive;
 }
 
 bool SimCaptureService::capturing() const {

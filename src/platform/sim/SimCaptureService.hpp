@@ -52,7 +52,8 @@ class SimCaptureService final : public CaptureService {
   // Of the most recently made stream.
   std::optional<StreamConfiguration> configuration() const;
   std::optional<ContentFilter> filter() const;
-  // Whether the most recent stream still exists, and whether it captures.
+  // Whether the most recent stream has not been torn down, and whether it
+  // captures.
   bool streamAlive() const;
   bool capturing() const;
   // The output types registered on the most recent live stream.
