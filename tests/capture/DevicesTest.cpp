@@ -55,7 +55,7 @@ TEST(InputDevicesTest, ListsEveryDeviceInPlatformOrderWithTheDefaultMarkedWhereI
       {"default by identifier, whatever its name",
        {kHeadset},
        CaptureDevice{kHeadset.uniqueID, "another name"},
-       {entry(kHeadset, true)}},
+       nlohmann::json::array({entry(kHeadset, true)})},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -70,7 +70,7 @@ TEST(InputDevicesTest, AsksForTheDefaultFirstAndAfreshOnEveryCall) {
   SimPlatform sim;
   sim.devices.setDevices({kBuiltIn});
   sim.devices.setDefault(kBuiltIn);
-  EXPECT_EQ(devices::listInputDevices(sim.devices), nlohmann::json({entry(kBuiltIn, true)}));
+  EXPECT_EQ(devices::listInputDevices(sim.devices), nlohmann::json::array({entry(kBuiltIn, true)}));
   EXPECT_EQ(sim.calls.calls(),
             (std::vector<std::string>{"defaultAudioDevice", "discoverAudioDevices"}));
 
@@ -80,7 +80,7 @@ TEST(InputDevicesTest, AsksForTheDefaultFirstAndAfreshOnEveryCall) {
   EXPECT_EQ(Capture::devices(sim.platform()),
             nlohmann::json({entry(kBuiltIn, false), entry(kHeadset, true)}));
   sim.devices.setDevices({kHeadset});
-  EXPECT_EQ(Capture::devices(sim.platform()), nlohmann::json({entry(kHeadset, true)}));
+  EXPECT_EQ(Capture::devices(sim.platform()), nlohmann::json::array({entry(kHeadset, true)}));
 }
 
 }  // namespace
