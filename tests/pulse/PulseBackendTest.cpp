@@ -323,7 +323,7 @@ TEST_F(PulseBackend, AStreamReleasedByItsDelegateWhenToldOfTheStopGoesQuietly) {
   queue->sync([] {});
   const int calls = audio->outputCalls();
   // The speakers' monitor would deliver several buffers in this time.
-  EXPECT_FALSE(audio->waitFor([calls](const RecordedAudio&) { return false; }, 300ms));
+  EXPECT_FALSE(audio->waitFor([](const RecordedAudio&) { return false; }, 300ms));
   queue->sync([] {});
   EXPECT_EQ(audio->outputCalls(), calls);
 }
