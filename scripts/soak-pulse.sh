@@ -19,11 +19,13 @@ for tool in pulseaudio pactl pacat sox python3; do
   command -v "$tool" >/dev/null || { echo "soak-pulse: $tool is not installed" >&2; exit 1; }
 done
 
+# shellcheck source=scripts/tones.sh
+source "$root/scripts/tones.sh"
+
 dir=$(mktemp -d)
-groups=()
 agent_pid=
 cleanup() {
-  for group in "${groups[@]}"; do kill -- "-$group" 2>/dev/null || true; done
+  stop_tones
   [[ -n $agent_pid ]] && kill "$agent_pid" 2>/dev/null || true
   exec 3>&- 2>/dev/null || true
   wait 2>/dev/null || true
@@ -34,13 +36,8 @@ trap cleanup EXIT
 
 export "$("$root/scripts/private-pulse.sh" start "$dir")"
 
-tone() {  # SINK HERTZ
-  setsid sh -c "sox -n -t raw -r 48000 -c 1 -e float -b 32 - synth $((seconds + 60)) sine $2 vol 0.5 \
-    | pacat --device=$1 --format=float32le --rate=48000 --channels=1 --latency-msec=50" &
-  groups+=($!)
-}
-tone mirevo_speakers 440
-tone mirevo_mic_line 1000
+play_tone mirevo_speakers 440 $((seconds + 60))
+play_tone mirevo_mic_line 1000 $((seconds + 60))
 sleep 1
 
 mkfifo "$dir/commands"

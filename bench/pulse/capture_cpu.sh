@@ -17,11 +17,13 @@ for tool in pulseaudio pactl pacat parec sox; do
   command -v "$tool" >/dev/null || { echo "capture_cpu: $tool is not installed" >&2; exit 1; }
 done
 
+# shellcheck source=scripts/tones.sh
+source "$root/scripts/tones.sh"
+
 dir=$(mktemp -d)
 pids=()
-groups=()
 cleanup() {
-  for group in "${groups[@]}"; do kill -- "-$group" 2>/dev/null || true; done
+  stop_tones
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   exec 3>&- || true
   wait 2>/dev/null || true
@@ -32,14 +34,8 @@ trap cleanup EXIT
 
 export "$("$root/scripts/private-pulse.sh" start "$dir")"
 
-tone() {  # SINK HERTZ
-  setsid sh -c "sox -n -t raw -r 48000 -c 1 -e float -b 32 - synth $((seconds + 30)) sine $2 vol 0.5 \
-    | pacat --device=$1 --format=float32le --rate=48000 --channels=1 --latency-msec=50" \
-    2>/dev/null 3>&- &
-  groups+=($!)
-}
-tone mirevo_speakers 440
-tone mirevo_mic_line 1000
+play_tone mirevo_speakers 440 $((seconds + 30))
+play_tone mirevo_mic_line 1000 $((seconds + 30))
 
 # Seconds of CPU (user + system) a process has used so far.
 cpu_seconds() {
