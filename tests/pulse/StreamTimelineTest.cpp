@@ -1,4 +1,5 @@
-// The timeline's rules on plain numbers: anchoring, gaps, late reads, drift.
+// The timeline's rules on plain numbers: anchoring, gaps, late reads and
+// bursts after a stall, drift.
 #include "platform/pulse/StreamTimeline.hpp"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <cmath>
 #include <ostream>
 #include <random>
+#include <vector>
 
 namespace mirevo::platform::pulse {
 namespace {
@@ -14,28 +16,59 @@ constexpr double kRate = 48000.0;
 constexpr std::int64_t kFragment = 2400;  // 50 ms
 constexpr double kFragmentSeconds = kFragment / kRate;
 
+// Feeds reads of one fragment each and keeps every presentation time the
+// timeline settles, in order.
+struct Feed {
+  StreamTimeline timeline{kRate};
+  std::vector<double> placed;
+  std::size_t fed = 0;
+
+  // Answers how many reads this one settled.
+  std::size_t read(double captured) {
+    ++fed;
+    return take(timeline.place(kFragment, captured));
+  }
+  std::size_t flush() { return take(timeline.flush()); }
+  std::size_t take(const std::vector<double>& settled) {
+    placed.insert(placed.end(), settled.begin(), settled.end());
+    EXPECT_LE(placed.size(), fed) << "more reads settled than were taken";
+    return settled.size();
+  }
+  // How many times consecutive reads do not follow each other within the
+  // slew limit.
+  int breaks() const {
+    int count = 0;
+    for (std::size_t i = 1; i < placed.size(); ++i) {
+      const double step = placed[i] - placed[i - 1];
+      if (std::fabs(step - kFragmentSeconds) > kFragmentSeconds * StreamTimeline::kMaxSlew + 1e-9) {
+        ++count;
+      }
+    }
+    return count;
+  }
+};
+
 // The time of a read that is settled at once.
-double placeNow(StreamTimeline& timeline, double captured) {
-  const auto settled = timeline.place(kFragment, captured);
-  EXPECT_EQ(settled.count, 1u) << "a read at " << captured << " was not settled at once";
-  return settled.seconds[0];
+double placeNow(Feed& feed, double captured) {
+  EXPECT_EQ(feed.read(captured), 1u) << "a read at " << captured << " was not settled at once";
+  return feed.placed.back();
 }
 
 TEST(StreamTimeline, AnchorsAtTheFirstCaptureTimeThenCountsSamples) {
-  StreamTimeline timeline(kRate);
-  EXPECT_DOUBLE_EQ(placeNow(timeline, 10.32), 10.32);
-  EXPECT_DOUBLE_EQ(placeNow(timeline, 10.32 + kFragmentSeconds + 0.030), 10.32 + kFragmentSeconds);
+  Feed feed;
+  EXPECT_DOUBLE_EQ(placeNow(feed, 10.32), 10.32);
+  EXPECT_DOUBLE_EQ(placeNow(feed, 10.32 + kFragmentSeconds + 0.030), 10.32 + kFragmentSeconds);
 }
 
 TEST(StreamTimeline, CountsSamplesThroughLatencyJitter) {
-  StreamTimeline timeline(kRate);
+  Feed feed;
   std::mt19937 random(7);
   std::uniform_real_distribution<double> jitter(-0.040, 0.040);
-  EXPECT_DOUBLE_EQ(placeNow(timeline, 100.0), 100.0);
+  EXPECT_DOUBLE_EQ(placeNow(feed, 100.0), 100.0);
   for (int i = 1; i < 2000; ++i) {
     const double exact = 100.0 + i * kFragmentSeconds;
     // Noise alone never moves the timeline.
-    ASSERT_DOUBLE_EQ(placeNow(timeline, exact + jitter(random)), exact) << "fragment " << i;
+    ASSERT_DOUBLE_EQ(placeNow(feed, exact + jitter(random)), exact) << "fragment " << i;
   }
 }
 
@@ -54,26 +87,23 @@ class StreamTimelineJump : public ::testing::TestWithParam<JumpCase> {};
 
 TEST_P(StreamTimelineJump, OnlyALastingJumpAbove100MillisecondsReanchors) {
   const auto& jump = GetParam();
-  StreamTimeline timeline(kRate);
+  Feed feed;
   double captured = 50.0;
-  for (int i = 0; i < 10; ++i, captured += kFragmentSeconds) placeNow(timeline, captured);
+  for (int i = 0; i < 10; ++i, captured += kFragmentSeconds) placeNow(feed, captured);
   const double expected = captured;
   const double jumped = captured + jump.jumpSeconds;
-  const double next = (jump.lasting ? jumped : captured) + kFragmentSeconds;
 
-  auto settled = timeline.place(kFragment, jumped);
-  if (std::fabs(jump.jumpSeconds) <= StreamTimeline::kGapSeconds) {
-    ASSERT_EQ(settled.count, 1u);
-    EXPECT_DOUBLE_EQ(settled.seconds[0], expected);
-    return;
-  }
-  // Held until the next read tells a gap from a late delivery.
-  EXPECT_EQ(settled.count, 0u);
-  settled = timeline.place(kFragment, next);
-  ASSERT_EQ(settled.count, 2u);
+  const std::size_t settledAtOnce = feed.read(jumped);
+  EXPECT_EQ(settledAtOnce, std::fabs(jump.jumpSeconds) <= StreamTimeline::kGapSeconds ? 1u : 0u);
+  // A second of reads after it, at the pace of their samples.
+  const double after = jump.lasting ? jumped : captured;
+  for (int i = 1; i <= 20; ++i) feed.read(after + i * kFragmentSeconds);
+
+  ASSERT_EQ(feed.placed.size(), feed.fed) << "reads still held a second after the jump";
   const double start = jump.reanchors ? jumped : expected;
-  EXPECT_DOUBLE_EQ(settled.seconds[0], start);
-  EXPECT_NEAR(settled.seconds[1], start + kFragmentSeconds, 1e-9);
+  EXPECT_DOUBLE_EQ(feed.placed[10], start);
+  EXPECT_EQ(feed.breaks(), jump.reanchors ? 1 : 0);
+  EXPECT_NEAR(feed.placed.back(), start + 20 * kFragmentSeconds, 1e-3);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -87,24 +117,117 @@ INSTANTIATE_TEST_SUITE_P(
                       JumpCase{"backwards90Milliseconds", -0.090, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(StreamTimeline, AHeldReadIsSettledOnItsOwnTimeAtTheEnd) {
-  StreamTimeline timeline(kRate);
-  EXPECT_EQ(timeline.flush().count, 0u);
-  placeNow(timeline, 5.0);
-  EXPECT_EQ(timeline.place(kFragment, 7.0).count, 0u);
-  const auto settled = timeline.flush();
-  ASSERT_EQ(settled.count, 1u);
-  EXPECT_DOUBLE_EQ(settled.seconds[0], 7.0);
+TEST(StreamTimeline, AGapIsConfirmedOnceTheReadsAfterItHaveGoneOnForLongEnough) {
+  Feed feed;
+  placeNow(feed, 0.0);
+  const double resumed = kFragmentSeconds + 1.0;
+  int held = 0;
+  while (feed.read(resumed + held * kFragmentSeconds) == 0) ++held;
+  // Settled by the first read that is kConfirmSeconds past the jump.
+  EXPECT_EQ(held, static_cast<int>(std::ceil(StreamTimeline::kConfirmSeconds / kFragmentSeconds)));
+  EXPECT_DOUBLE_EQ(feed.placed[1], resumed);
+}
+
+struct StallCase {
+  const char* name;
+  double stallSeconds;      // this process not scheduled
+  double drainPerFragment;  // seconds it takes to read each waiting fragment
+};
+
+void PrintTo(const StallCase& stall, std::ostream* out) {
+  *out << stall.name;
+}
+
+class StreamTimelineStall : public ::testing::TestWithParam<StallCase> {};
+
+// The fragments that wait in the socket while the process is not scheduled
+// arrive in a burst, each measured as captured about when it was read. None
+// of them was lost, so the timeline must not break.
+TEST_P(StreamTimelineStall, TheBurstAfterAStallKeepsTheCount) {
+  const auto& stall = GetParam();
+  Feed feed;
+  double now = 20.0;
+  int fragment = 0;
+  const auto captureOf = [](int index) { return 20.0 + index * kFragmentSeconds; };
+  for (; fragment < 40; ++fragment, now += kFragmentSeconds) feed.read(captureOf(fragment));
+  now += stall.stallSeconds;
+  // Each read is measured as now less the one fragment libpulse has read,
+  // until the backlog is gone.
+  while (captureOf(fragment) < now - kFragmentSeconds) {
+    feed.read(now - kFragmentSeconds);
+    ++fragment;
+    now += stall.drainPerFragment;
+  }
+  for (int i = 0; i < 40; ++i, ++fragment) feed.read(captureOf(fragment));
+
+  ASSERT_EQ(feed.placed.size(), feed.fed);
+  EXPECT_EQ(feed.breaks(), 0);
+  EXPECT_NEAR(feed.placed.back(), captureOf(fragment - 1), 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stalls, StreamTimelineStall,
+    ::testing::Values(StallCase{"quickBurstAfter300Milliseconds", 0.300, 0.0005},
+                      StallCase{"quickBurstAfter2Seconds", 2.0, 0.0005},
+                      StallCase{"slowBurstAfter1Second", 1.0, 0.025},
+                      StallCase{"burstAfterAStallOfJustAboveTheGap", 0.120, 0.001}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StreamTimeline, AGapWhoseFirstReadAlsoCameLateIsPlacedByTheReadsAfterIt) {
+  Feed feed;
+  placeNow(feed, 0.0);
+  // The source was suspended for a second, and the first read after it
+  // arrived 200 ms late besides.
+  const double resumed = kFragmentSeconds + 1.0;
+  feed.read(resumed + 0.200);
+  for (int i = 1; i <= 20; ++i) feed.read(resumed + i * kFragmentSeconds);
+  ASSERT_EQ(feed.placed.size(), feed.fed);
+  EXPECT_EQ(feed.breaks(), 1);
+  EXPECT_NEAR(feed.placed[1], resumed, 1e-9);
+}
+
+TEST(StreamTimeline, ReadsThatNeverSettleDownAreHeldOnlySoLong) {
+  Feed feed;
+  placeNow(feed, 0.0);
+  // Every read disagrees with the count and with the one before it.
+  std::size_t most = 0;
+  for (int i = 1; i < 400; ++i) {
+    feed.read(i * kFragmentSeconds + (i % 2 == 0 ? 0.5 : -0.5) + i * 0.3);
+    most = std::max(most, feed.fed - feed.placed.size());
+  }
+  EXPECT_LE(static_cast<double>(most) * kFragmentSeconds, StreamTimeline::kMaxHeldSeconds + 1e-9);
+  feed.flush();
+  EXPECT_EQ(feed.placed.size(), feed.fed);
+}
+
+TEST(StreamTimeline, HeldReadsAreSettledAtTheEnd) {
+  {
+    Feed gap;
+    EXPECT_EQ(gap.flush(), 0u);
+    placeNow(gap, 5.0);
+    EXPECT_EQ(gap.read(7.0), 0u);
+    EXPECT_EQ(gap.flush(), 1u);
+    EXPECT_DOUBLE_EQ(gap.placed.back(), 7.0);  // on its own time: nothing tells otherwise
+  }
+  {
+    Feed late;
+    placeNow(late, 5.0);
+    // A burst whose last read is in step again, cut short by the end.
+    late.read(5.0 + 0.400);
+    late.read(5.0 + 0.400);
+    EXPECT_EQ(late.read(5.0 + 3 * kFragmentSeconds), 3u);
+    EXPECT_EQ(late.breaks(), 0);
+  }
 }
 
 TEST(StreamTimeline, ALastingOffsetBelowTheGapIsSlewedAwayGently) {
-  StreamTimeline timeline(kRate);
-  double previous = placeNow(timeline, 0.0);
+  Feed feed;
+  double previous = placeNow(feed, 0.0);
   double captured = 0.0;
   // From the second read on, every capture time lies 60 ms later.
   for (int i = 1; i < 20 * 120; ++i) {
     captured = i * kFragmentSeconds + 0.060;
-    const double placed = placeNow(timeline, captured);
+    const double placed = placeNow(feed, captured);
     ASSERT_NEAR(placed - previous, kFragmentSeconds,
                 kFragmentSeconds * StreamTimeline::kMaxSlew + 1e-9)
         << "fragment " << i;
@@ -116,22 +239,19 @@ TEST(StreamTimeline, ALastingOffsetBelowTheGapIsSlewedAwayGently) {
 TEST(StreamTimeline, ThreeHoursOfClockDriftNeverBreakTheTimeline) {
   // The sound card runs 100 ppm slow against the host clock: 1.08 s over
   // three hours, far beyond the gap limit if it were not absorbed.
-  StreamTimeline timeline(kRate);
+  Feed feed;
   const double hostPerSample = 1.0001 / kRate;
-  double previous = placeNow(timeline, 0.0);
+  placeNow(feed, 0.0);
   const int fragments = 3 * 3600 * 20;
   double captured = 0.0;
   for (int i = 1; i < fragments; ++i) {
     captured = i * kFragment * hostPerSample;
-    const double placed = placeNow(timeline, captured);
-    // No step ever moves by more than the slew limit.
-    ASSERT_NEAR(placed - previous, kFragmentSeconds,
-                kFragmentSeconds * StreamTimeline::kMaxSlew + 1e-9)
-        << "fragment " << i;
-    previous = placed;
+    ASSERT_EQ(feed.read(captured), 1u) << "fragment " << i;
   }
-  // And the timeline has followed the host clock to its dead band.
-  EXPECT_NEAR(previous, captured, StreamTimeline::kDeadBandSeconds + 0.005);
+  // No step ever moved by more than the slew limit, and the timeline has
+  // followed the host clock to its dead band.
+  EXPECT_EQ(feed.breaks(), 0);
+  EXPECT_NEAR(feed.placed.back(), captured, StreamTimeline::kDeadBandSeconds + 0.005);
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ void SourceRecorder::disconnect() {
   disconnecting_ = true;
   delivering_ = false;
   pending_.clear();
-  held_.clear();
+  unsettled_.clear();
   if (!ended()) pa_stream_disconnect(stream_);
 }
 
@@ -167,13 +167,8 @@ double SourceRecorder::capturedSeconds(double nowSeconds) const {
 void SourceRecorder::handOverPending() {
   const std::size_t frames = pendingFrames();
   if (frames == 0) return;
-  const auto settled = timeline_.place(static_cast<std::int64_t>(frames), pendingCaptured_);
-  if (settled.count == 0) {
-    held_ = std::move(pending_);  // until the next read tells a gap from lateness
-  } else {
-    if (settled.count == 2) deliver(std::move(held_), settled.seconds[0]);
-    deliver(std::move(pending_), settled.seconds[settled.count - 1]);
-  }
+  unsettled_.push_back(std::move(pending_));
+  deliverSettled(timeline_.place(static_cast<std::int64_t>(frames), pendingCaptured_));
   pending_ = std::vector<float>();
   pending_.reserve(static_cast<std::size_t>(2 * kHandOverSeconds * format_.sampleRate) *
                    format_.channelCount);
@@ -181,8 +176,14 @@ void SourceRecorder::handOverPending() {
 
 void SourceRecorder::handOverAll() {
   handOverPending();
-  const auto settled = timeline_.flush();
-  if (settled.count > 0) deliver(std::move(held_), settled.seconds[0]);
+  deliverSettled(timeline_.flush());
+}
+
+void SourceRecorder::deliverSettled(const std::vector<double>& startSeconds) {
+  for (const double seconds : startSeconds) {
+    deliver(std::move(unsettled_.front()), seconds);
+    unsettled_.pop_front();
+  }
 }
 
 void SourceRecorder::deliver(std::vector<float> samples, double startSeconds) {

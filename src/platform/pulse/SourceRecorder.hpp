@@ -11,6 +11,7 @@
 
 #include <pulse/stream.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -71,6 +72,7 @@ class SourceRecorder {
   void handOverPending();
   // Also what the timeline holds back.
   void handOverAll();
+  void deliverSettled(const std::vector<double>& startSeconds);
   void deliver(std::vector<float> samples, double startSeconds);
   std::size_t pendingFrames() const;
   std::size_t readableBytes() const;
@@ -85,7 +87,8 @@ class SourceRecorder {
   pa_stream* stream_ = nullptr;
   std::vector<float> pending_;    // gathered, not yet handed over
   double pendingCaptured_ = 0.0;  // capture time of its first frame
-  std::vector<float> held_;       // handed over, but held back by the timeline
+  // Handed to the timeline but not yet settled by it, oldest first.
+  std::deque<std::vector<float>> unsettled_;
   bool delivering_ = false;
   bool disconnecting_ = false;
 };

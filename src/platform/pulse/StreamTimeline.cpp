@@ -42,39 +42,73 @@ double StreamTimeline::placeChecked(std::int64_t frames, double capturedSeconds)
   return advance(frames);
 }
 
-StreamTimeline::Settled StreamTimeline::place(std::int64_t frames, double capturedSeconds) {
-  Settled settled;
-  if (!anchored_) {
-    anchor(capturedSeconds);
-    settled.add(advance(frames));
-    return settled;
-  }
-  if (held_) {
-    const Held held = *held_;
-    held_.reset();
-    const double afterHeld = expectedSeconds() + static_cast<double>(held.frames) / sampleRate_;
-    // This read disagrees with the count as well: the held one began after a
-    // real gap. Otherwise the held one had only been late.
-    if (std::fabs(capturedSeconds - afterHeld) > kGapSeconds) anchor(held.capturedSeconds);
-    settled.add(advance(held.frames));
-    settled.add(placeChecked(frames, capturedSeconds));
-    return settled;
-  }
-  if (std::fabs(capturedSeconds - expectedSeconds()) > kGapSeconds) {
-    held_ = Held{frames, capturedSeconds};
-    return settled;
-  }
-  settled.add(placeChecked(frames, capturedSeconds));
-  return settled;
+bool StreamTimeline::disagrees(double capturedSeconds, double expectedSeconds) {
+  return std::fabs(capturedSeconds - expectedSeconds) > kGapSeconds;
 }
 
-StreamTimeline::Settled StreamTimeline::flush() {
-  Settled settled;
-  if (!held_) return settled;
-  const Held held = *held_;
-  held_.reset();
-  settled.add(placeChecked(held.frames, held.capturedSeconds));
-  return settled;
+std::int64_t StreamTimeline::heldFramesBefore(std::size_t index) const {
+  std::int64_t frames = 0;
+  for (std::size_t i = 0; i < index; ++i) frames += held_[i].frames;
+  return frames;
+}
+
+double StreamTimeline::countedTimeOfNewest() const {
+  return expectedSeconds() + static_cast<double>(heldFramesBefore(held_.size() - 1)) / sampleRate_;
+}
+
+double StreamTimeline::anchorBeforeRun() const {
+  return held_[runStart_].capturedSeconds -
+         static_cast<double>(heldFramesBefore(runStart_)) / sampleRate_;
+}
+
+std::vector<double> StreamTimeline::settleHeld() {
+  std::vector<double> placed;
+  placed.reserve(held_.size());
+  for (std::size_t i = 0; i + 1 < held_.size(); ++i) placed.push_back(advance(held_[i].frames));
+  const Read newest = held_.back();
+  held_.clear();
+  runStart_ = 0;
+  placed.push_back(placeChecked(newest.frames, newest.capturedSeconds));
+  return placed;
+}
+
+std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSeconds) {
+  if (!anchored_) {
+    anchor(capturedSeconds);
+    return {advance(frames)};
+  }
+  if (held_.empty()) {
+    if (!disagrees(capturedSeconds, expectedSeconds())) {
+      return {placeChecked(frames, capturedSeconds)};
+    }
+    held_.push_back(Read{frames, capturedSeconds});
+    return {};
+  }
+  held_.push_back(Read{frames, capturedSeconds});
+  // Back in step with the count: the held reads had only been late.
+  if (!disagrees(capturedSeconds, countedTimeOfNewest())) return settleHeld();
+
+  const std::size_t newest = held_.size() - 1;
+  const Read& runFirst = held_[runStart_];
+  const double paceFromRun =
+      runFirst.capturedSeconds +
+      static_cast<double>(heldFramesBefore(newest) - heldFramesBefore(runStart_)) / sampleRate_;
+  if (disagrees(capturedSeconds, paceFromRun)) runStart_ = newest;
+
+  const bool confirmed = capturedSeconds - held_[runStart_].capturedSeconds >= kConfirmSeconds;
+  const bool tooMuchHeld =
+      static_cast<double>(heldFramesBefore(held_.size())) >= kMaxHeldSeconds * sampleRate_;
+  if (!confirmed && !tooMuchHeld) return {};
+  // A real gap before the steady run (with too much held, however short the
+  // run is: its reads are the most recent measure there is).
+  anchor(anchorBeforeRun());
+  return settleHeld();
+}
+
+std::vector<double> StreamTimeline::flush() {
+  if (held_.empty()) return {};
+  if (disagrees(held_.back().capturedSeconds, countedTimeOfNewest())) anchor(anchorBeforeRun());
+  return settleHeld();
 }
 
 }  // namespace mirevo::platform::pulse

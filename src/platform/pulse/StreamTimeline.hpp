@@ -4,27 +4,39 @@
 // second; each read's own capture time only checks the count. A difference
 // above 100 ms is a real gap (a suspended or stalled source, an overrun, a
 // move) and re-anchors the timeline, which makes the chunking start a new
-// chunk. As a read that merely arrived late (this process or the server was
-// not scheduled in time) looks just like one after a gap, such a read is held
-// until the next one tells them apart. Smaller differences are measurement
-// noise or clock drift: their average is followed, and only when it leaves a
-// dead band is the timeline slewed, by at most a millisecond per second, so
-// that drift is absorbed before it ever reaches the gap limit and a recording
-// of hours never breaks without a real gap.
+// chunk.
+//
+// A read that merely arrived late looks just like one after a gap, so reads
+// that disagree with the count are held until later ones tell them apart:
+// - when this process was not scheduled for a while, the fragments waiting
+//   in its socket arrive in a burst, each measured as captured about "now";
+//   the burst soon ends with a read that agrees with the count again, and
+//   the held reads were only late;
+// - after a real gap, the reads go on at the pace of their samples from the
+//   first held one: once they have done so for kConfirmSeconds, the gap is
+//   real and the timeline is re-anchored there.
+// Smaller differences are measurement noise or clock drift: their average is
+// followed, and only when it leaves a dead band is the timeline slewed, by at
+// most a millisecond per second, so that drift is absorbed before it ever
+// reaches the gap limit and a recording of hours never breaks without a real
+// gap.
 //
 // Threads: not synchronised; one libpulse loop thread uses it.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <vector>
 
 namespace mirevo::platform::pulse {
 
 class StreamTimeline {
  public:
   static constexpr double kGapSeconds = 0.100;
+  // How long reads must go on from a jump before it counts as a real gap.
+  static constexpr double kConfirmSeconds = 0.300;
+  // The most audio held undecided; beyond it, the newest reads are believed.
+  static constexpr double kMaxHeldSeconds = 5.0;
   // Weight of each read in the average difference: with tens of reads a
   // second, it follows over a few seconds.
   static constexpr double kAveragingShare = 0.01;
@@ -35,25 +47,19 @@ class StreamTimeline {
 
   explicit StreamTimeline(double sampleRate) : sampleRate_(sampleRate) {}
 
-  // The presentation times of reads that are settled, oldest first.
-  struct Settled {
-    std::size_t count = 0;
-    std::array<double, 2> seconds{};
-    void add(double placed) { seconds[count++] = placed; }
-  };
-
   // Takes the next read of `frames` frames, whose first frame was captured
   // at `capturedSeconds` as far as the latency tells; the first read anchors
-  // the timeline. Settles this read; or none, when it is held back for
-  // disagreeing with the count by more than the gap limit; or the held one
-  // and this one.
-  Settled place(std::int64_t frames, double capturedSeconds);
-  // Settles a read still held, on its own capture time (at the end, when no
-  // further read will come to judge it).
-  Settled flush();
+  // the timeline. Answers the presentation times of the reads settled by
+  // this one, oldest first: always the oldest reads not settled before, and
+  // none while this one is held.
+  std::vector<double> place(std::int64_t frames, double capturedSeconds);
+  // Settles the reads still held (at the end, when no further read will come
+  // to judge them): as late when the last of them agrees with the count,
+  // else as after a gap.
+  std::vector<double> flush();
 
  private:
-  struct Held {
+  struct Read {
     std::int64_t frames;
     double capturedSeconds;
   };
@@ -63,13 +69,24 @@ class StreamTimeline {
   double advance(std::int64_t frames);
   void follow(double difference, std::int64_t frames);
   double placeChecked(std::int64_t frames, double capturedSeconds);
+  static bool disagrees(double capturedSeconds, double expectedSeconds);
+  // The frames of the held reads before the one at `index`.
+  std::int64_t heldFramesBefore(std::size_t index) const;
+  // Where the count puts the newest held read when the held ones were late.
+  double countedTimeOfNewest() const;
+  // Where a gap before the steady run of held reads puts the first of them.
+  double anchorBeforeRun() const;
+  std::vector<double> settleHeld();
 
   double sampleRate_;
   bool anchored_ = false;
   double anchorSeconds_ = 0.0;
   std::int64_t framesSinceAnchor_ = 0;
   double averageDifference_ = 0.0;
-  std::optional<Held> held_;
+  std::vector<Read> held_;
+  // The first of the newest held reads that go on at the pace of their
+  // samples from one another.
+  std::size_t runStart_ = 0;
 };
 
 }  // namespace mirevo::platform::pulse
