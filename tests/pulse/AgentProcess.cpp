@@ -105,6 +105,12 @@ std::optional<nlohmann::json> AgentProcess::until(
   return std::nullopt;
 }
 
+void AgentProcess::pause(std::chrono::milliseconds length) {
+  ::kill(pid_, SIGSTOP);
+  std::this_thread::sleep_for(length);
+  ::kill(pid_, SIGCONT);
+}
+
 std::optional<int> AgentProcess::finish(std::chrono::milliseconds limit) {
   if (input_ >= 0) {
     ::close(input_);

@@ -35,6 +35,10 @@ class AgentProcess {
                                       std::chrono::milliseconds limit);
   const std::vector<nlohmann::json>& events() const { return events_; }
 
+  // Stops the agent's process for `length` and lets it go on, as when the
+  // machine does not schedule it for that long.
+  void pause(std::chrono::milliseconds length);
+
   // Closes stdin and waits for the exit; the exit status, or none when it
   // did not exit normally within `limit`.
   std::optional<int> finish(std::chrono::milliseconds limit);

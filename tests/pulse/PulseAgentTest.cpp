@@ -38,6 +38,19 @@ std::vector<json> chunksOf(const std::vector<json>& events, const char* source) 
   return chunks;
 }
 
+// The differences of more than 100 ms between where a chunk ends and where
+// the next one starts.
+std::vector<int> breaksOf(const std::vector<json>& chunks) {
+  std::vector<int> breaks;
+  for (std::size_t i = 1; i < chunks.size(); ++i) {
+    const int end =
+        chunks[i - 1].at("startedAtMs").get<int>() + chunks[i - 1].at("durationMs").get<int>();
+    const int jump = chunks[i].at("startedAtMs").get<int>() - end;
+    if (std::abs(jump) > 100) breaks.push_back(jump);
+  }
+  return breaks;
+}
+
 std::vector<float> floatsOf(const json& chunk) {
   std::vector<float> samples;
   for (const auto sample : chunkSamples(chunk)) samples.push_back(sample / 32767.0f);
@@ -227,16 +240,31 @@ TEST_F(PulseAgent, ASuspendedSpeakerBreaksTheSystemChunkForTheGap) {
   agent_->send(kStop);
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
 
-  const auto chunks = chunksOf(agent_->events(), "system");
-  std::vector<int> gaps;
-  for (std::size_t i = 1; i < chunks.size(); ++i) {
-    const int end =
-        chunks[i - 1].at("startedAtMs").get<int>() + chunks[i - 1].at("durationMs").get<int>();
-    const int gap = chunks[i].at("startedAtMs").get<int>() - end;
-    if (std::abs(gap) > 100) gaps.push_back(gap);
-  }
+  const auto gaps = breaksOf(chunksOf(agent_->events(), "system"));
   ASSERT_EQ(gaps.size(), 1u) << ::testing::PrintToString(gaps);
   EXPECT_NEAR(gaps[0], 1000, 250);
+}
+
+TEST_F(PulseAgent, AnAgentThatIsNotScheduledForAWhileLosesNoTimeAndBreaksNoChunk) {
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  TonePlayer microphone("mirevo_mic_line", 1000.0);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordFullChunks(1));
+  // The server keeps what it captures meanwhile; the agent reads it in a
+  // burst when it goes on.
+  agent_->pause(700ms);
+  ASSERT_TRUE(recordFullChunks(4));
+  agent_->send(kStop);
+  ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
+
+  for (const char* source : {"system", "microphone"}) {
+    SCOPED_TRACE(source);
+    const auto chunks = chunksOf(agent_->events(), source);
+    EXPECT_EQ(breaksOf(chunks), std::vector<int>{});
+    for (std::size_t i = 0; i + 1 < chunks.size(); ++i) {
+      EXPECT_EQ(chunks[i].at("durationMs"), 1000) << "chunk " << i;
+    }
+  }
 }
 
 }  // namespace
