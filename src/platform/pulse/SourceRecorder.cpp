@@ -35,6 +35,7 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
   if (stream_ == nullptr) throw pulseError(connection.errorCode());
   pa_stream_set_state_callback(stream_, &SourceRecorder::stateChanged, this);
   pa_stream_set_read_callback(stream_, &SourceRecorder::readable, this);
+  pa_stream_set_latency_update_callback(stream_, &SourceRecorder::timingUpdated, this);
 
   // Without a fragment size both servers default to fragments of seconds.
   pa_buffer_attr attributes{};
@@ -53,6 +54,7 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
     const int code = connection.errorCode();
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     pa_stream_unref(stream_);
     throw pulseError(code);
   }
@@ -61,6 +63,7 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
 SourceRecorder::~SourceRecorder() {
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
   pa_stream_set_read_callback(stream_, nullptr, nullptr);
+  pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
   if (!ended()) pa_stream_disconnect(stream_);
   pa_stream_unref(stream_);
 }
@@ -96,9 +99,22 @@ void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
   static_cast<SourceRecorder*>(self)->readAll();
 }
 
+void SourceRecorder::timingUpdated(pa_stream* stream, void* self) {
+  auto* recorder = static_cast<SourceRecorder*>(self);
+  if (const pa_timing_info* timing = pa_stream_get_timing_info(stream)) {
+    recorder->serverLatencySeconds_ =
+        static_cast<double>(timing->source_usec + timing->transport_usec) / 1e6;
+  }
+}
+
+// Every libpulse call checks for a fork with a getpid system call, and this
+// runs for every fragment the server sends (hundreds a second from some
+// sources): it calls as few as it can.
 void SourceRecorder::readAll() {
-  // Measured before reading: the first frame waiting is the oldest.
-  const double captured = capturedSeconds(clock_.hostSeconds());
+  // What waits now is all this read takes: nothing arrives while it runs.
+  const std::size_t waiting = readableBytes();
+  if (waiting == 0) return;
+  const double captured = capturedSeconds(clock_.hostSeconds(), waiting);
   if (delivering_ && !pending_.empty()) {
     // A gap between reads must not vanish inside one gathered buffer.
     const double pendingEnd =
@@ -106,7 +122,7 @@ void SourceRecorder::readAll() {
     if (std::fabs(captured - pendingEnd) > StreamTimeline::kGapSeconds) handOverPending();
   }
   const std::size_t before = pending_.size();
-  while (readableBytes() > 0) {
+  for (std::size_t left = waiting; left > 0;) {
     const void* data = nullptr;
     std::size_t bytes = 0;
     if (pa_stream_peek(stream_, &data, &bytes) < 0) {
@@ -124,6 +140,7 @@ void SourceRecorder::readAll() {
       pending_.insert(pending_.end(), from, from + count);
     }
     pa_stream_drop(stream_);
+    left -= std::min(left, bytes);
   }
   if (!delivering_) {
     pending_.clear();  // captured before the recording started
@@ -151,17 +168,14 @@ std::size_t SourceRecorder::pendingFrames() const {
   return pending_.size() / format_.channelCount;
 }
 
-double SourceRecorder::capturedSeconds(double nowSeconds) const {
+double SourceRecorder::capturedSeconds(double nowSeconds, std::size_t waitingBytes) const {
   // The capture time of the oldest frame waiting: before now by what waits
   // here and what the server still held at its last timing report, if it has
   // reported yet. (The interpolated stream latency is not used: on a sink's
   // monitor it can be off by most of a second for seconds after the start.)
-  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
-  pa_usec_t latency = pa_bytes_to_usec(readableBytes(), spec);
-  if (const pa_timing_info* timing = pa_stream_get_timing_info(stream_)) {
-    latency += timing->source_usec + timing->transport_usec;
-  }
-  return nowSeconds - static_cast<double>(latency) / 1e6;
+  const double bytesPerSecond =
+      static_cast<double>(sizeof(float)) * format_.channelCount * format_.sampleRate;
+  return nowSeconds - static_cast<double>(waitingBytes) / bytesPerSecond - serverLatencySeconds_;
 }
 
 void SourceRecorder::handOverPending() {

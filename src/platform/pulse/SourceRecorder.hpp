@@ -68,6 +68,7 @@ class SourceRecorder {
  private:
   static void stateChanged(pa_stream* stream, void* self);
   static void readable(pa_stream* stream, std::size_t bytes, void* self);
+  static void timingUpdated(pa_stream* stream, void* self);
   void readAll();
   void handOverPending();
   // Also what the timeline holds back.
@@ -76,7 +77,7 @@ class SourceRecorder {
   void deliver(std::vector<float> samples, double startSeconds);
   std::size_t pendingFrames() const;
   std::size_t readableBytes() const;
-  double capturedSeconds(double nowSeconds) const;
+  double capturedSeconds(double nowSeconds, std::size_t waitingBytes) const;
 
   PulseConnection& connection_;
   const Clock& clock_;
@@ -89,6 +90,8 @@ class SourceRecorder {
   double pendingCaptured_ = 0.0;  // capture time of its first frame
   // Handed to the timeline but not yet settled by it, oldest first.
   std::deque<std::vector<float>> unsettled_;
+  // What the server held at its last timing report, on its way here.
+  double serverLatencySeconds_ = 0.0;
   bool delivering_ = false;
   bool disconnecting_ = false;
 };
