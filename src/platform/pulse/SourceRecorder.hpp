@@ -1,6 +1,6 @@
 // Records one source of the server into sample buffers: a record stream of
 // float32 at the requested rate and channel count (the server converts). Reads
-// are gathered into buffers of at least 50 ms (split above a second), so that
+// are gathered into buffers of at least 200 ms (split above a second), so that
 // the session's queue wakes a few times a second rather than at every
 // fragment the server sends; each buffer is stamped on the host clock by a
 // StreamTimeline. A gap between reads hands over what was gathered first.
@@ -63,7 +63,7 @@ class SourceRecorder {
   // How much audio the server gathers before it sends a fragment.
   static constexpr double kFragmentSeconds = 0.050;
   // How much audio a handed-over buffer holds at least.
-  static constexpr double kHandOverSeconds = 0.050;
+  static constexpr double kHandOverSeconds = 0.200;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);
