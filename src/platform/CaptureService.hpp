@@ -32,9 +32,9 @@ struct MediaTime {
 // Something whose audio can be captured. On Linux: an output sink, with the
 // monitor source that records what it plays.
 struct Display {
-  std::string id;            // sink name
-  std::string name;          // human-readable description
-  std::string audioSource;   // the monitor source that carries its audio
+  std::string id;           // sink name
+  std::string name;         // human-readable description
+  std::string audioSource;  // the monitor source that carries its audio
 };
 
 struct ShareableContent {
