@@ -46,19 +46,18 @@ bool StreamTimeline::disagrees(double capturedSeconds, double expectedSeconds) {
   return std::fabs(capturedSeconds - expectedSeconds) > kGapSeconds;
 }
 
-std::int64_t StreamTimeline::heldFramesBefore(std::size_t index) const {
-  std::int64_t frames = 0;
-  for (std::size_t i = 0; i < index; ++i) frames += held_[i].frames;
-  return frames;
+void StreamTimeline::hold(std::int64_t frames, double capturedSeconds) {
+  const std::int64_t offset = held_.empty() ? 0 : held_.back().offset + held_.back().frames;
+  held_.push_back(Read{frames, capturedSeconds, offset});
 }
 
 double StreamTimeline::countedTimeOfNewest() const {
-  return expectedSeconds() + static_cast<double>(heldFramesBefore(held_.size() - 1)) / sampleRate_;
+  return expectedSeconds() + static_cast<double>(held_.back().offset) / sampleRate_;
 }
 
 double StreamTimeline::anchorBeforeRun() const {
-  return held_[runStart_].capturedSeconds -
-         static_cast<double>(heldFramesBefore(runStart_)) / sampleRate_;
+  const Read& runFirst = held_[runStart_];
+  return runFirst.capturedSeconds - static_cast<double>(runFirst.offset) / sampleRate_;
 }
 
 std::vector<double> StreamTimeline::settleHeld() {
@@ -77,27 +76,23 @@ std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSe
     anchor(capturedSeconds);
     return {advance(frames)};
   }
-  if (held_.empty()) {
-    if (!disagrees(capturedSeconds, expectedSeconds())) {
-      return {placeChecked(frames, capturedSeconds)};
-    }
-    held_.push_back(Read{frames, capturedSeconds});
-    return {};
+  if (held_.empty() && !disagrees(capturedSeconds, expectedSeconds())) {
+    return {placeChecked(frames, capturedSeconds)};
   }
-  held_.push_back(Read{frames, capturedSeconds});
+  hold(frames, capturedSeconds);
+  if (held_.size() == 1) return {};
   // Back in step with the count: the held reads had only been late.
   if (!disagrees(capturedSeconds, countedTimeOfNewest())) return settleHeld();
 
-  const std::size_t newest = held_.size() - 1;
+  const Read& newest = held_.back();
   const Read& runFirst = held_[runStart_];
   const double paceFromRun =
-      runFirst.capturedSeconds +
-      static_cast<double>(heldFramesBefore(newest) - heldFramesBefore(runStart_)) / sampleRate_;
-  if (disagrees(capturedSeconds, paceFromRun)) runStart_ = newest;
+      runFirst.capturedSeconds + static_cast<double>(newest.offset - runFirst.offset) / sampleRate_;
+  if (disagrees(capturedSeconds, paceFromRun)) runStart_ = held_.size() - 1;
 
   const bool confirmed = capturedSeconds - held_[runStart_].capturedSeconds >= kConfirmSeconds;
   const bool tooMuchHeld =
-      static_cast<double>(heldFramesBefore(held_.size())) >= kMaxHeldSeconds * sampleRate_;
+      static_cast<double>(newest.offset + newest.frames) >= kMaxHeldSeconds * sampleRate_;
   if (!confirmed && !tooMuchHeld) return {};
   // A real gap before the steady run (with too much held, however short the
   // run is: its reads are the most recent measure there is).

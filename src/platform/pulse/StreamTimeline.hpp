@@ -62,6 +62,7 @@ class StreamTimeline {
   struct Read {
     std::int64_t frames;
     double capturedSeconds;
+    std::int64_t offset;  // frames held before it
   };
 
   double expectedSeconds() const;
@@ -70,8 +71,7 @@ class StreamTimeline {
   void follow(double difference, std::int64_t frames);
   double placeChecked(std::int64_t frames, double capturedSeconds);
   static bool disagrees(double capturedSeconds, double expectedSeconds);
-  // The frames of the held reads before the one at `index`.
-  std::int64_t heldFramesBefore(std::size_t index) const;
+  void hold(std::int64_t frames, double capturedSeconds);
   // Where the count puts the newest held read when the held ones were late.
   double countedTimeOfNewest() const;
   // Where a gap before the steady run of held reads puts the first of them.
