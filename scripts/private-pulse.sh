@@ -7,6 +7,7 @@
 #
 # It offers null sinks for a fake output and fake microphones:
 #   mirevo_speakers   the default sink (what "the computer plays")
+#   mirevo_headphones a second output, for switching the default to
 #   mirevo_mic        the default source, fed by playing into mirevo_mic_line
 #   mirevo_mic2       a second microphone, fed by playing into mirevo_mic2_line
 set -euo pipefail
@@ -80,6 +81,8 @@ start() {
   {
     client load-module module-null-sink sink_name=mirevo_speakers norewinds=1 \
       sink_properties=device.description=Mirevo_Speakers
+    client load-module module-null-sink sink_name=mirevo_headphones \
+      sink_properties=device.description=Mirevo_Headphones
     client load-module module-null-sink sink_name=mirevo_mic_line \
       sink_properties=device.description=Mirevo_Mic_Line
     client load-module module-remap-source source_name=mirevo_mic \

@@ -45,11 +45,21 @@ PrivatePulse::PrivatePulse() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mirevo-pulse-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) return;
   folder_ = pattern;
+  start();
+}
+
+void PrivatePulse::start() {
   const auto line = runCommand(kScript + " start " + folder_);
   if (!line || line->rfind("PULSE_SERVER=", 0) != 0) return;
   server_ = trimmed(line->substr(std::string("PULSE_SERVER=").size()));
   ::setenv("PULSE_SERVER", server_.c_str(), 1);
   running_ = true;
+}
+
+bool PrivatePulse::restart() {
+  kill();
+  start();
+  return running_;
 }
 
 PrivatePulse::~PrivatePulse() {

@@ -2,7 +2,8 @@
 // a fresh folder, with this process's PULSE_SERVER pointing at it; stopped,
 // and PULSE_SERVER restored, when the object goes.
 //
-// Its devices: the default sink "mirevo_speakers"; the default source
+// Its devices: the default sink "mirevo_speakers"; a second output sink
+// "mirevo_headphones"; the default source
 // "mirevo_mic", fed by what plays into the sink "mirevo_mic_line"; a second
 // microphone "mirevo_mic2", fed by "mirevo_mic2_line".
 //
@@ -40,8 +41,13 @@ class PrivatePulse {
   std::optional<std::string> pactl(const std::string& arguments) const;
   // Stops the daemon now (as a crash would look to a client).
   void kill();
+  // Stops the daemon and starts a new one on the same socket, with the same
+  // devices, as a restart of the server does; whether it runs again.
+  bool restart();
 
  private:
+  void start();
+
   std::string folder_;
   std::string server_;
   std::optional<std::string> previousServer_;

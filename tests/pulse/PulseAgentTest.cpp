@@ -4,9 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "AgentProcess.hpp"
@@ -38,17 +40,35 @@ std::vector<json> chunksOf(const std::vector<json>& events, const char* source) 
   return chunks;
 }
 
-// The differences of more than 100 ms between where a chunk ends and where
-// the next one starts.
-std::vector<int> breaksOf(const std::vector<json>& chunks) {
+// The differences of more than `tolerance` ms (100 unless told) between
+// where a chunk ends and where the next one starts.
+std::vector<int> breaksOf(const std::vector<json>& chunks, int tolerance = 100) {
   std::vector<int> breaks;
   for (std::size_t i = 1; i < chunks.size(); ++i) {
     const int end =
         chunks[i - 1].at("startedAtMs").get<int>() + chunks[i - 1].at("durationMs").get<int>();
     const int jump = chunks[i].at("startedAtMs").get<int>() - end;
-    if (std::abs(jump) > 100) breaks.push_back(jump);
+    if (std::abs(jump) > tolerance) breaks.push_back(jump);
   }
   return breaks;
+}
+
+// Where chunks overlap: the next one starting before the one before it ends
+// (by more than the rounding of their times to milliseconds).
+std::vector<int> overlapsOf(const std::vector<json>& chunks) {
+  std::vector<int> overlaps;
+  for (int jump : breaksOf(chunks, 1)) {
+    if (jump < 0) overlaps.push_back(jump);
+  }
+  return overlaps;
+}
+
+// Whether each chunk's sequence is its place among its source's chunks.
+bool contiguous(const std::vector<json>& chunks) {
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    if (chunks[i].at("sequence") != i) return false;
+  }
+  return true;
 }
 
 std::vector<float> floatsOf(const json& chunk) {
@@ -87,6 +107,67 @@ class PulseAgent : public ::testing::Test {
         .has_value();
   }
 
+  // Waits until each source has sent a full chunk of its tone (hertz), which
+  // tells from which device its audio came.
+  bool recordTones(std::map<std::string, double> tones, std::chrono::milliseconds limit = 15s) {
+    return agent_
+        ->until(
+            [&](const json& event) {
+              if (!isType(event, "audio_chunk") || event.at("durationMs") != 1000) return false;
+              const auto tone = tones.find(event.at("source"));
+              if (tone == tones.end()) return false;
+              const double hertz = frequencyOf(floatsOf(event), 48000.0);
+              if (std::fabs(hertz - tone->second) < tone->second * 0.01) tones.erase(tone);
+              return tones.empty();
+            },
+            limit)
+        .has_value();
+  }
+
+  // Stops the recording and checks what no change of devices may break:
+  // no failure, each source's chunks numbered without a gap, and none of
+  // them overlapping the one before.
+  void stopAndExpectOneUnbrokenRecording() {
+    agent_->send(kStop);
+    ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
+    for (const auto& event : agent_->events()) {
+      EXPECT_FALSE(isType(event, "failed")) << event.dump();
+    }
+    for (const char* source : {"system", "microphone"}) {
+      SCOPED_TRACE(source);
+      const auto chunks = chunksOf(agent_->events(), source);
+      EXPECT_TRUE(contiguous(chunks));
+      EXPECT_EQ(overlapsOf(chunks), std::vector<int>{});
+    }
+  }
+
+  bool hasSink(const std::string& name) const {
+    const auto sinks = server_->pactl("list short sinks");
+    return sinks && sinks->find(name + "\t") != std::string::npos;
+  }
+
+  std::string serverDefault(const char* what) const {
+    std::string name = server_->pactl(std::string("get-default-") + what).value_or("");
+    while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
+    return name;
+  }
+
+  // Unloads the module that made the sink or source `name`, and nothing else.
+  bool unloadModuleOf(const std::string& name) {
+    std::istringstream modules(server_->pactl("list short modules").value_or(""));
+    for (std::string line; std::getline(modules, line);) {
+      std::istringstream words(line);
+      std::string index;
+      words >> index;
+      for (std::string word; words >> word;) {
+        if (word == "sink_name=" + name || word == "source_name=" + name) {
+          return server_->pactl("unload-module " + index).has_value();
+        }
+      }
+    }
+    return false;
+  }
+
   std::unique_ptr<PrivatePulse> server_;
   std::unique_ptr<AgentProcess> agent_;
 };
@@ -119,6 +200,9 @@ TEST_F(PulseAgent, RecordsTheSpeakersAndTheMicrophoneInOneSecondChunks) {
   for (const auto& [source, tone] : hertz) {
     SCOPED_TRACE(source);
     const auto chunks = chunksOf(agent_->events(), source.c_str());
+    // Audio from before the start is not delivered, so the first chunks do
+    // not overlap either.
+    EXPECT_EQ(overlapsOf(chunks), std::vector<int>{});
     for (std::size_t i = 1; i < chunks.size(); ++i) {
       EXPECT_EQ(chunks[i].at("sequence"), i);
       if (chunks[i - 1].at("durationMs") == 1000 && chunks[i].at("durationMs") == 1000) {
@@ -210,17 +294,100 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailure{"noServer", "kill", "", "Connection refused"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PulseAgent, ARemovedMicrophoneEndsTheRecordingWithOneFailure) {
+TEST_F(PulseAgent, TheSystemsAudioFollowsTheDefaultOutputWhenItIsSwitched) {
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  TonePlayer headphones("mirevo_headphones", 880.0);
   TonePlayer microphone("mirevo_mic_line", 1000.0);
   agent_->send(kStart);
+  ASSERT_TRUE(recordTones({{"system", 440.0}, {"microphone", 1000.0}}));
+  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_headphones"));
+  ASSERT_TRUE(recordTones({{"system", 880.0}, {"microphone", 1000.0}}));
+  stopAndExpectOneUnbrokenRecording();
+}
+
+TEST_F(PulseAgent, TheSystemsAudioMovesToTheNewDefaultWhenTheRecordedOutputGoes) {
+  const std::map<std::string, double> tones{
+      {"mirevo_headphones", 880.0}, {"mirevo_mic_line", 1000.0}, {"mirevo_mic2_line", 660.0}};
+  std::vector<std::unique_ptr<TonePlayer>> players;
+  for (const auto& [sink, hertz] : tones) {
+    ASSERT_TRUE(hasSink(sink));
+    players.push_back(std::make_unique<TonePlayer>(sink, hertz));
+  }
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordTones({{"system", 440.0}}));
+  // As when a headset is unplugged.
+  ASSERT_TRUE(unloadModuleOf("mirevo_speakers"));
+  const auto now = tones.find(serverDefault("sink"));
+  ASSERT_NE(now, tones.end()) << serverDefault("sink");
+  ASSERT_TRUE(recordTones({{"system", now->second}}));
+  stopAndExpectOneUnbrokenRecording();
+}
+
+TEST_F(PulseAgent, ADefaultMicrophoneThatGoesGivesWayToTheNewDefault) {
+  TonePlayer first("mirevo_mic_line", 1000.0);
+  TonePlayer second("mirevo_mic2_line", 660.0);
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordTones({{"microphone", 1000.0}}));
+  ASSERT_TRUE(unloadModuleOf("mirevo_mic"));
+  ASSERT_EQ(serverDefault("source"), "mirevo_mic2");
+  ASSERT_TRUE(recordTones({{"microphone", 660.0}, {"system", 440.0}}));
+  stopAndExpectOneUnbrokenRecording();
+}
+
+TEST_F(PulseAgent, ARemovedNamedMicrophoneEndsTheRecordingWithOneFailure) {
+  TonePlayer microphone("mirevo_mic_line", 1000.0);
+  json start = kStart;
+  start["microphoneDeviceId"] = "mirevo_mic";
+  agent_->send(start);
   ASSERT_TRUE(agent_->until([](const json& e) { return isChunkOf(e, "microphone"); }, 10s));
-  ASSERT_TRUE(server_->pactl("unload-module module-remap-source"));
+  ASSERT_TRUE(unloadModuleOf("mirevo_mic"));
   const auto failed = agent_->until([](const json& e) { return isType(e, "failed"); }, 10s);
   ASSERT_TRUE(failed);
   EXPECT_EQ(failed->at("sessionId"), "s-1");
   EXPECT_FALSE(failed->at("message").get<std::string>().empty());
   // Nothing of the session follows: no chunk, and no heartbeat, which would
   // come within a second.
+  const auto after = agent_->next(1500ms);
+  EXPECT_FALSE(after.has_value()) << after->dump();
+  agent_->send(kStop);
+  EXPECT_FALSE(agent_->next(1s).has_value());
+}
+
+TEST_F(PulseAgent, ARestartedServerIsRecordedOnInTheSameSequence) {
+  {
+    TonePlayer speakers("mirevo_speakers", 440.0);
+    TonePlayer microphone("mirevo_mic_line", 1000.0);
+    agent_->send(kStart);
+    ASSERT_TRUE(recordTones({{"system", 440.0}, {"microphone", 1000.0}}));
+    ASSERT_TRUE(server_->restart());
+  }
+  // New tones tell the new server's audio from the old one's.
+  ASSERT_TRUE(hasSink("mirevo_speakers"));
+  TonePlayer speakers("mirevo_speakers", 550.0);
+  TonePlayer microphone("mirevo_mic_line", 770.0);
+  ASSERT_TRUE(recordTones({{"system", 550.0}, {"microphone", 770.0}}));
+  stopAndExpectOneUnbrokenRecording();
+  // The time without a server is a gap.
+  const auto gaps = breaksOf(chunksOf(agent_->events(), "system"));
+  ASSERT_FALSE(gaps.empty());
+  EXPECT_GT(gaps.front(), 0);
+}
+
+TEST_F(PulseAgent, AServerGoneForGoodEndsTheRecordingWithOneFailureAfterTheWindow) {
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  agent_->send(kStart);
+  ASSERT_TRUE(agent_->until([](const json& e) { return isChunkOf(e, "system"); }, 10s));
+  const auto killed = std::chrono::steady_clock::now();
+  server_->kill();
+  const auto failed = agent_->until([](const json& e) { return isType(e, "failed"); }, 20s);
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(*failed,
+            json({{"message", "Connection terminated"}, {"sessionId", "s-1"}, {"type", "failed"}}));
+  // It was tried again for ten seconds first.
+  EXPECT_GE(std::chrono::steady_clock::now() - killed, 9s);
   const auto after = agent_->next(1500ms);
   EXPECT_FALSE(after.has_value()) << after->dump();
   agent_->send(kStop);

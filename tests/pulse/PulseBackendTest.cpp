@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <future>
@@ -16,6 +17,7 @@
 #include "platform/ThreadQueue.hpp"
 #include "platform/pulse/PulseCaptureService.hpp"
 #include "platform/pulse/PulseDeviceDiscovery.hpp"
+#include "platform/pulse/PulseStream.hpp"
 #include "platform/pulse/SourceRecorder.hpp"
 
 namespace mirevo::platform::pulse {
@@ -27,6 +29,35 @@ using testing::TonePlayer;
 using namespace std::chrono_literals;
 
 constexpr double kRate = 48000.0;
+
+// Polls `condition` until it holds or `limit` passes; whether it held.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+// The test's serial queue, counting the work submitted to it.
+class CountingQueue final : public SerialQueue {
+ public:
+  void async(std::function<void()> work) override {
+    ++submitted;
+    queue_.async(std::move(work));
+  }
+  void sync(std::function<void()> work) override { queue_.sync(std::move(work)); }
+  std::unique_ptr<RepeatingTimer> makeTimer(double intervalSeconds,
+                                            std::function<void()> handler) override {
+    return queue_.makeTimer(intervalSeconds, std::move(handler));
+  }
+
+  std::atomic<int> submitted{0};
+
+ private:
+  ThreadQueue queue_{"pulse-test"};
+};
 
 class PulseBackend : public ::testing::Test {
  protected:
@@ -75,9 +106,21 @@ struct Recording {
   }
 
   std::shared_ptr<RecordedAudio> audio = std::make_shared<RecordedAudio>();
-  std::shared_ptr<ThreadQueue> queue = std::make_shared<ThreadQueue>("pulse-test");
+  std::shared_ptr<CountingQueue> queue = std::make_shared<CountingQueue>();
   std::unique_ptr<Stream> stream;
 };
+
+// The gaps of more than 100 ms between where a buffer ends and where the next
+// one starts (negative ones are overlaps).
+std::vector<double> jumpsOf(const std::vector<testing::DeliveredBuffer>& buffers) {
+  std::vector<double> jumps;
+  for (std::size_t i = 1; i < buffers.size(); ++i) {
+    const double expected = buffers[i - 1].presentationSeconds + buffers[i - 1].frames / kRate;
+    const double jump = buffers[i].presentationSeconds - expected;
+    if (std::fabs(jump) > 0.1) jumps.push_back(jump);
+  }
+  return jumps;
+}
 
 void expectTone(const std::vector<float>& samples, double hertz, double amplitude) {
   const auto last = testing::lastSeconds(samples, 1.0, kRate);
@@ -117,14 +160,14 @@ TEST_F(PulseBackend, AMonitorAsDefaultSourceMeansNoDefaultMicrophone) {
 
 TEST_F(PulseBackend, DisplaysAreTheSinksDefaultFirstWithTheirMonitors) {
   auto content = service_.shareableContent();
-  ASSERT_EQ(content.displays.size(), 3u);
+  ASSERT_EQ(content.displays.size(), 4u);
   EXPECT_EQ(content.displays[0].id, "mirevo_speakers");
   EXPECT_EQ(content.displays[0].name, "Mirevo_Speakers");
   EXPECT_EQ(content.displays[0].audioSource, "mirevo_speakers.monitor");
 
   ASSERT_TRUE(server_->pactl("set-default-sink mirevo_mic2_line"));
   content = service_.shareableContent();
-  ASSERT_EQ(content.displays.size(), 3u);
+  ASSERT_EQ(content.displays.size(), 4u);
   EXPECT_EQ(content.displays[0].id, "mirevo_mic2_line");
   EXPECT_EQ(content.displays[0].audioSource, "mirevo_mic2_line.monitor");
   EXPECT_EQ(content.displays[1].id, "mirevo_speakers");
@@ -175,8 +218,9 @@ TEST_F(PulseBackend, RecordsTheSystemsAudioAndTheMicrophoneOnTheHostClock) {
                   0.002)
           << "buffer " << i;
     }
-    // And the timeline lies where the host clock was while recording.
-    EXPECT_GT(source->buffers.front().presentationSeconds, startedAt - 0.3);
+    // And the timeline lies where the host clock was while recording; audio
+    // captured before the start is not part of it.
+    EXPECT_GE(source->buffers.front().presentationSeconds, startedAt);
     const auto& last = source->buffers.back();
     EXPECT_LT(last.presentationSeconds + last.frames / kRate, stoppedAt + 0.05);
     EXPECT_GT(last.presentationSeconds + last.frames / kRate, stoppedAt - 0.3);
@@ -220,9 +264,9 @@ TEST_F(PulseBackend, AnUnknownMicrophoneFailsTheStartWithTheServersText) {
   EXPECT_EQ(recording.audio->outputCalls(), 0);
 }
 
-TEST_F(PulseBackend, ARemovedMicrophoneStopsTheStreamOnceWithTheServersText) {
+TEST_F(PulseBackend, ARemovedNamedMicrophoneStopsTheStreamOnceWithTheServersText) {
   TonePlayer speakers("mirevo_speakers", 440.0);
-  Recording recording(service_);
+  Recording recording(service_, "mirevo_mic");
   recording.stream->startCapture();
   ASSERT_TRUE(recording.waitForSeconds(0.5));
   ASSERT_TRUE(server_->pactl("unload-module module-remap-source"));
@@ -238,16 +282,59 @@ TEST_F(PulseBackend, ARemovedMicrophoneStopsTheStreamOnceWithTheServersText) {
   EXPECT_EQ(recording.audio->stopErrors().size(), 1u);
 }
 
-TEST_F(PulseBackend, ADyingServerStopsTheStreamAndStopStillReturns) {
+TEST_F(PulseBackend, AKilledServerLeavesNothingThatWasReadBehindAndStopStillReturns) {
+  TonePlayer speakers("mirevo_speakers", 440.0);
+  TonePlayer microphone("mirevo_mic_line", 1000.0);
+  Recording recording(service_);
+  recording.stream->startCapture();
+  ASSERT_TRUE(recording.waitForSeconds(1.0));
+  const auto& stream = dynamic_cast<const PulseStream&>(*recording.stream);
+  server_->kill();
+  // Reading has stopped once the count stays put.
+  std::int64_t lastRead = -1;
+  ASSERT_TRUE(eventually([&] {
+    const std::int64_t read =
+        stream.framesRead(kOutputTypeAudio) + stream.framesRead(kOutputTypeMicrophone);
+    const bool settled = read == lastRead;
+    lastRead = read;
+    if (!settled) std::this_thread::sleep_for(200ms);
+    return settled;
+  }));
+  for (const int type : {kOutputTypeAudio, kOutputTypeMicrophone}) {
+    SCOPED_TRACE(type);
+    const std::int64_t read = stream.framesRead(type);
+    EXPECT_GT(read, kRate);
+    EXPECT_TRUE(recording.audio->waitFor(
+        [&](const RecordedAudio& recorded) { return recorded.framesOf(type) == read; }, 2s))
+        << recording.audio->source(type).buffers.size() << " buffers, "
+        << recording.audio->source(type).seconds() * kRate << " of " << read << " frames";
+  }
+  // It is still trying to reconnect: nothing was told, and a stop ends that.
+  recording.stream->stopCapture();
+  recording.stream.reset();
+  EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{});
+}
+
+TEST_F(PulseBackend, WithoutAnySinkTheSystemsAudioWaitsForOneToAppear) {
   Recording recording(service_);
   recording.stream->startCapture();
   ASSERT_TRUE(recording.waitForSeconds(0.3));
-  server_->kill();
-  ASSERT_TRUE(recording.audio->waitFor(
-      [](const RecordedAudio& recorded) { return recorded.stopCount() > 0; }));
+  // Every sink goes, and with them the microphones they feed.
+  ASSERT_TRUE(server_->pactl("unload-module module-null-sink"));
+  ASSERT_TRUE(server_->pactl("load-module module-null-sink sink_name=mirevo_later"));
+  ASSERT_TRUE(server_->pactl("list short sinks")->find("mirevo_later") != std::string::npos);
+  TonePlayer later("mirevo_later", 550.0);
+  const double before = recording.audio->source(kOutputTypeAudio).seconds();
+  ASSERT_TRUE(recording.audio->waitFor([before](const RecordedAudio& recorded) {
+    return recorded.secondsOf(kOutputTypeAudio) >= before + 1.5;
+  }));
   recording.stream->stopCapture();
-  recording.stream.reset();
-  EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{"Connection terminated"});
+  recording.queue->sync([] {});
+
+  EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{});
+  const auto system = recording.audio->source(kOutputTypeAudio);
+  expectTone(system.samples, 550.0, 0.5);
+  for (const double jump : jumpsOf(system.buffers)) EXPECT_GT(jump, 0.0) << "an overlap";
 }
 
 TEST_F(PulseBackend, ASuspendedSinkLeavesAGapOfItsLengthInTheTimeline) {
@@ -265,13 +352,7 @@ TEST_F(PulseBackend, ASuspendedSinkLeavesAGapOfItsLengthInTheTimeline) {
   }));
   recording.stream->stopCapture();
 
-  const auto buffers = recording.audio->source(kOutputTypeAudio).buffers;
-  std::vector<double> jumps;
-  for (std::size_t i = 1; i < buffers.size(); ++i) {
-    const double expected = buffers[i - 1].presentationSeconds + buffers[i - 1].frames / kRate;
-    const double jump = buffers[i].presentationSeconds - expected;
-    if (std::fabs(jump) > 0.1) jumps.push_back(jump);
-  }
+  const auto jumps = jumpsOf(recording.audio->source(kOutputTypeAudio).buffers);
   ASSERT_EQ(jumps.size(), 1u) << ::testing::PrintToString(jumps);
   EXPECT_NEAR(jumps[0], 1.0, 0.25);
 }
@@ -282,13 +363,20 @@ TEST_F(PulseBackend, NothingReachesTheOutputsAfterTheStreamIsDestroyed) {
   recording.stream->startCapture();
   ASSERT_TRUE(recording.waitForSeconds(0.3));
   // Hold the queue so that buffers wait on it while the stream goes away.
+  std::promise<void> held;
   std::promise<void> release;
-  recording.queue->async([gate = release.get_future().share()] { gate.wait(); });
-  std::this_thread::sleep_for(200ms);
+  recording.queue->async([&held, gate = release.get_future().share()] {
+    held.set_value();
+    gate.wait();
+  });
+  ASSERT_EQ(held.get_future().wait_for(10s), std::future_status::ready);
   const int before = recording.audio->outputCalls();
+  const int submitted = recording.queue->submitted;
+  const bool waiting = eventually([&] { return recording.queue->submitted >= submitted + 2; });
   std::thread destroy([&] { recording.stream.reset(); });
   destroy.join();
   release.set_value();
+  ASSERT_TRUE(waiting) << "no buffer waited behind the held queue";
   recording.queue->sync([] {});
   EXPECT_EQ(recording.audio->outputCalls(), before);
 }
@@ -314,6 +402,7 @@ TEST_F(PulseBackend, AStreamReleasedByItsDelegateWhenToldOfTheStopGoesQuietly) {
   auto owner = std::make_shared<OwningDelegate>();
   auto audio = std::make_shared<RecordedAudio>();
   auto queue = std::make_shared<ThreadQueue>("pulse-test");
+  configuration.microphoneCaptureDeviceID = "mirevo_mic";
   owner->stream = service_.makeStream({content.displays.at(0), {}, {}}, configuration, owner);
   owner->stream->addStreamOutput(audio, kOutputTypeAudio, queue);
   owner->stream->addStreamOutput(audio, kOutputTypeMicrophone, queue);
@@ -326,8 +415,11 @@ TEST_F(PulseBackend, AStreamReleasedByItsDelegateWhenToldOfTheStopGoesQuietly) {
   ASSERT_EQ(told.wait_for(10s), std::future_status::ready);
   queue->sync([] {});
   const int calls = audio->outputCalls();
-  // The speakers' monitor would deliver several buffers in this time.
-  EXPECT_FALSE(audio->waitFor([](const RecordedAudio&) { return false; }, 300ms));
+  // A stream of its own shows the speakers' monitor delivering meanwhile.
+  Recording observer(service_);
+  observer.stream->startCapture();
+  ASSERT_TRUE(observer.audio->waitFor(
+      [](const RecordedAudio& recorded) { return recorded.secondsOf(kOutputTypeAudio) >= 0.5; }));
   queue->sync([] {});
   EXPECT_EQ(audio->outputCalls(), calls);
 }

@@ -57,6 +57,14 @@ double RecordedAudio::secondsOf(int outputType) const {
   return found == sources_.end() ? 0.0 : found->second.seconds();
 }
 
+std::int64_t RecordedAudio::framesOf(int outputType) const {
+  const auto found = sources_.find(outputType);
+  if (found == sources_.end()) return 0;
+  std::int64_t frames = 0;
+  for (const auto& buffer : found->second.buffers) frames += buffer.frames;
+  return frames;
+}
+
 bool RecordedAudio::waitFor(const std::function<bool(const RecordedAudio&)>& condition,
                             std::chrono::milliseconds limit) const {
   std::unique_lock lock(mutex_);

@@ -47,6 +47,7 @@ class RecordedAudio final : public platform::StreamOutput, public platform::Stre
                std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
   // Unlocked reads for use inside a waitFor condition.
   double secondsOf(int outputType) const;
+  std::int64_t framesOf(int outputType) const;
   std::size_t stopCount() const { return stopErrors_.size(); }
 
  private:

@@ -1,9 +1,11 @@
 // The timeline's rules on plain numbers: anchoring, gaps, late reads and
-// bursts after a stall, drift.
+// bursts after a stall, drift, and the floor that keeps audio from before the
+// start (or from before a switch of streams) out.
 #include "platform/pulse/StreamTimeline.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 #include <random>
@@ -252,6 +254,75 @@ TEST(StreamTimeline, ThreeHoursOfClockDriftNeverBreakTheTimeline) {
   // followed the host clock to its dead band.
   EXPECT_EQ(feed.breaks(), 0);
   EXPECT_NEAR(feed.placed.back(), captured, StreamTimeline::kDeadBandSeconds + 0.005);
+}
+
+struct FloorCase {
+  const char* name;
+  double capturedSeconds;  // of the first read, one fragment long
+  std::int64_t leftOut;    // frames before the floor of 10.0 s
+  double placedSeconds;    // where what is kept starts
+};
+
+void PrintTo(const FloorCase& floor, std::ostream* out) {
+  *out << floor.name;
+}
+
+class StreamTimelineFloor : public ::testing::TestWithParam<FloorCase> {};
+
+// The floor is where the recording started, or where the audio of the stream
+// before this one ended: what lies before it is left out, and the first audio
+// is placed on the host clock, behind it.
+TEST_P(StreamTimelineFloor, AudioBeforeTheFloorIsLeftOutAndTheRestStartsOnTheHostClock) {
+  const auto& floor = GetParam();
+  StreamTimeline timeline(kRate, 10.0);
+  EXPECT_DOUBLE_EQ(timeline.endSeconds(), 10.0);
+  const std::int64_t leftOut = timeline.framesBeforeFloor(kFragment, floor.capturedSeconds);
+  EXPECT_EQ(leftOut, floor.leftOut);
+  if (leftOut == kFragment) return;
+  const double kept = floor.capturedSeconds + static_cast<double>(leftOut) / kRate;
+  const auto placed = timeline.place(kFragment - leftOut, kept);
+  ASSERT_EQ(placed.size(), 1u);
+  EXPECT_NEAR(placed[0], floor.placedSeconds, 1e-9);
+  EXPECT_GE(placed[0], 10.0);
+  EXPECT_NEAR(timeline.endSeconds(), placed[0] + (kFragment - leftOut) / kRate, 1e-9);
+  // Once anchored, nothing more is left out: a later read before the floor
+  // is the timeline's own business (a jump back).
+  EXPECT_EQ(timeline.framesBeforeFloor(kFragment, 9.0), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Floors, StreamTimelineFloor,
+    ::testing::Values(FloorCase{"afterAGapOfTwoSeconds", 12.0, 0, 12.0},
+                      FloorCase{"rightAtTheFloor", 10.0, 0, 10.0},
+                      FloorCase{"startingBeforeTheFloor", 9.98, 960, 10.0},
+                      FloorCase{"endingAtTheFloor", 10.0 - kFragmentSeconds, kFragment, 0.0},
+                      FloorCase{"wholeSecondBeforeTheFloor", 9.0, kFragment, 0.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StreamTimeline, WithoutAFloorNothingIsLeftOut) {
+  StreamTimeline timeline(kRate);
+  EXPECT_EQ(timeline.framesBeforeFloor(kFragment, -1e9), 0);
+  EXPECT_DOUBLE_EQ(timeline.place(kFragment, 3.0).at(0), 3.0);
+}
+
+// A stream that takes over from another (the default device changed, the
+// server came back) starts behind the end of the one before: a gap when it
+// started later, never an overlap when its first read is measured earlier.
+TEST(StreamTimeline, AStreamThatTakesOverStartsBehindTheOneBefore) {
+  StreamTimeline before(kRate, 5.0);
+  for (int i = 0; i < 20; ++i) before.place(kFragment, 5.0 + i * kFragmentSeconds);
+  before.flush();
+  const double end = before.endSeconds();
+  EXPECT_NEAR(end, 6.0, 1e-9);
+
+  for (const double firstCaptured : {6.5, 6.03, 5.97}) {
+    SCOPED_TRACE(firstCaptured);
+    StreamTimeline after(kRate, end);
+    const std::int64_t leftOut = after.framesBeforeFloor(kFragment, firstCaptured);
+    const double kept = firstCaptured + static_cast<double>(leftOut) / kRate;
+    const double placed = after.place(kFragment - leftOut, kept).at(0);
+    EXPECT_NEAR(placed, std::max(firstCaptured, end), 1e-9);
+  }
 }
 
 }  // namespace

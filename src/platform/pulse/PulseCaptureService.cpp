@@ -24,7 +24,7 @@ ShareableContent PulseCaptureService::shareableContent() {
 std::unique_ptr<Stream> PulseCaptureService::makeStream(const ContentFilter& filter,
                                                         const StreamConfiguration& configuration,
                                                         std::shared_ptr<StreamDelegate> delegate) {
-  return std::make_unique<PulseStream>(filter, configuration, std::move(delegate), clock_);
+  return std::make_unique<PulseStream>(filter, configuration, std::move(delegate), clock_, worker_);
 }
 
 }  // namespace mirevo::platform::pulse

@@ -1,11 +1,18 @@
 // The capture service on the audio server: the "displays" are its output
 // sinks (the default one first), each recorded through its monitor source.
 //
+// It owns the worker on which its streams do their work (connecting,
+// following the server's defaults, reconnecting, telling their delegates):
+// streams must not outlive it.
+//
 // Threads: any thread but a libpulse loop thread; see CaptureService.
 #pragma once
 
+#include <memory>
+
 #include "platform/CaptureService.hpp"
 #include "platform/Clock.hpp"
+#include "platform/ThreadQueue.hpp"
 
 namespace mirevo::platform::pulse {
 
@@ -24,6 +31,7 @@ class PulseCaptureService final : public CaptureService {
 
  private:
   const Clock& clock_;
+  std::shared_ptr<ThreadQueue> worker_ = std::make_shared<ThreadQueue>("app.mirevo.capture.pulse");
 };
 
 }  // namespace mirevo::platform::pulse

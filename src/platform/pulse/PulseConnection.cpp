@@ -40,7 +40,7 @@ PulseConnection::Lock::~Lock() {
   if (locked_ != nullptr) pa_threaded_mainloop_unlock(locked_);
 }
 
-PulseConnection::PulseConnection(const char* clientName) {
+PulseConnection::PulseConnection(const char* clientName, double timeoutSeconds) {
   mainloop_ = pa_threaded_mainloop_new();
   if (mainloop_ == nullptr) throw pulseError(PA_ERR_INTERNAL);
   context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), clientName);
@@ -58,7 +58,8 @@ PulseConnection::PulseConnection(const char* clientName) {
   }
   try {
     Lock lock(*this);
-    waitUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
+    waitUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
+              timeoutSeconds);
   } catch (...) {
     teardown();
     throw;
@@ -75,6 +76,7 @@ void PulseConnection::teardown() {
     Lock lock(*this);
     disconnecting_ = true;
     pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_set_subscribe_callback(context_, nullptr, nullptr);
     pa_context_disconnect(context_);
     pa_context_unref(context_);
     context_ = nullptr;
@@ -86,10 +88,6 @@ void PulseConnection::teardown() {
 
 bool PulseConnection::inLoopThread() const {
   return mainloop_ != nullptr && pa_threaded_mainloop_in_thread(mainloop_) != 0;
-}
-
-bool PulseConnection::good() const {
-  return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY;
 }
 
 int PulseConnection::errorCode() const {
@@ -133,6 +131,20 @@ void PulseConnection::await(pa_operation* operation) {
     throw;
   }
   pa_operation_unref(operation);
+}
+
+void PulseConnection::subscribe(pa_subscription_mask_t mask, ChangeHandler handler) {
+  changeHandler_ = std::move(handler);
+  pa_context_set_subscribe_callback(context_, &PulseConnection::serverChanged, this);
+  await(pa_context_subscribe(context_, mask, nullptr, nullptr));
+}
+
+void PulseConnection::serverChanged(pa_context*, pa_subscription_event_type_t event,
+                                    std::uint32_t index, void* self) {
+  auto* connection = static_cast<PulseConnection*>(self);
+  if (!connection->disconnecting_ && connection->changeHandler_) {
+    connection->changeHandler_(event, index);
+  }
 }
 
 void PulseConnection::contextStateChanged(pa_context* context, void* self) {

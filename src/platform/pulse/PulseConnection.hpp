@@ -10,8 +10,10 @@
 
 #include <pulse/context.h>
 #include <pulse/operation.h>
+#include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
+#include <cstdint>
 #include <functional>
 
 namespace mirevo::platform::pulse {
@@ -19,8 +21,9 @@ namespace mirevo::platform::pulse {
 class PulseConnection {
  public:
   // Connects to the server libpulse's configuration names and waits until
-  // the context is ready. Throws the platform's Error with libpulse's text.
-  explicit PulseConnection(const char* clientName);
+  // the context is ready, at most `timeoutSeconds`. Throws the platform's
+  // Error with libpulse's text.
+  explicit PulseConnection(const char* clientName, double timeoutSeconds = kTimeoutSeconds);
   ~PulseConnection();
   PulseConnection(const PulseConnection&) = delete;
   PulseConnection& operator=(const PulseConnection&) = delete;
@@ -40,8 +43,6 @@ class PulseConnection {
 
   pa_context* context() const { return context_; }
   bool inLoopThread() const;
-  // Whether the context is still connected and ready.
-  bool good() const;
   // libpulse's error code for the context's last failure.
   int errorCode() const;
 
@@ -56,17 +57,26 @@ class PulseConnection {
 
   // Told, on the loop thread, when the context fails or terminates on its own.
   void onFailure(std::function<void(int code)> handler) { failureHandler_ = std::move(handler); }
+  // Asks the server to tell of changes to the facilities in `mask` and waits
+  // until it has agreed; `handler` is told of each, on the loop thread.
+  // Throws as await.
+  using ChangeHandler =
+      std::function<void(pa_subscription_event_type_t event, std::uint32_t index)>;
+  void subscribe(pa_subscription_mask_t mask, ChangeHandler handler);
 
   static constexpr double kTimeoutSeconds = 10.0;
 
  private:
   static void contextStateChanged(pa_context* context, void* self);
+  static void serverChanged(pa_context* context, pa_subscription_event_type_t event,
+                            std::uint32_t index, void* self);
   void teardown();
 
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
   bool disconnecting_ = false;
   std::function<void(int)> failureHandler_;
+  ChangeHandler changeHandler_;
 };
 
 }  // namespace mirevo::platform::pulse

@@ -62,4 +62,8 @@ std::optional<SourceInfo> findSource(PulseConnection& connection, const std::str
   return found.front();
 }
 
+ServerDevices serverDevices(PulseConnection& connection) {
+  return {serverDefaults(connection), listSinks(connection), listSources(connection)};
+}
+
 }  // namespace mirevo::platform::pulse

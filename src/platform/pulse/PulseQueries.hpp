@@ -29,11 +29,19 @@ struct SinkInfo {
   std::string monitorSource;
 };
 
+// Everything above at once.
+struct ServerDevices {
+  ServerDefaults defaults;
+  std::vector<SinkInfo> sinks;
+  std::vector<SourceInfo> sources;
+};
+
 ServerDefaults serverDefaults(PulseConnection& connection);
 // In the server's order.
 std::vector<SourceInfo> listSources(PulseConnection& connection);
 std::vector<SinkInfo> listSinks(PulseConnection& connection);
 // None when the server has no source of that name.
 std::optional<SourceInfo> findSource(PulseConnection& connection, const std::string& name);
+ServerDevices serverDevices(PulseConnection& connection);
 
 }  // namespace mirevo::platform::pulse

@@ -17,7 +17,8 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
       clock_(clock),
       handOver_(std::move(handOver)),
       failure_(std::move(failure)),
-      timeline_(settings.sampleRate) {
+      timeline_(settings.sampleRate, settings.floorSeconds),
+      framesRead_(settings.framesRead) {
   format_.sampleRate = settings.sampleRate;
   format_.channelCount = static_cast<std::uint32_t>(settings.channelCount);
   format_.interleaved = true;
@@ -78,7 +79,7 @@ int SourceRecorder::errorCode() const {
 }
 
 void SourceRecorder::disconnect() {
-  disconnecting_ = true;
+  quiet_ = true;
   delivering_ = false;
   pending_.clear();
   unsettled_.clear();
@@ -88,11 +89,15 @@ void SourceRecorder::disconnect() {
 void SourceRecorder::stateChanged(pa_stream*, void* self) {
   auto* recorder = static_cast<SourceRecorder*>(self);
   recorder->connection_.signal();
-  if (recorder->ended() && !recorder->disconnecting_) {
-    // What was gathered goes out before the failure is told.
-    if (recorder->delivering_) recorder->handOverAll();
-    recorder->failure_(recorder->errorCode());
-  }
+  if (recorder->ended()) recorder->reportEnd(recorder->errorCode());
+}
+
+void SourceRecorder::reportEnd(int code) {
+  if (quiet_) return;
+  quiet_ = true;
+  // What was gathered goes out before the failure is told.
+  if (delivering_) handOverAll();
+  failure_(code);
 }
 
 void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
@@ -114,7 +119,7 @@ void SourceRecorder::readAll() {
   // What waits now is all this read takes: nothing arrives while it runs.
   const std::size_t waiting = readableBytes();
   if (waiting == 0) return;
-  const double captured = capturedSeconds(clock_.hostSeconds(), waiting);
+  double captured = capturedSeconds(clock_.hostSeconds(), waiting);
   if (delivering_ && !pending_.empty()) {
     // A gap between reads must not vanish inside one gathered buffer.
     const double pendingEnd =
@@ -126,7 +131,7 @@ void SourceRecorder::readAll() {
     const void* data = nullptr;
     std::size_t bytes = 0;
     if (pa_stream_peek(stream_, &data, &bytes) < 0) {
-      failure_(errorCode());
+      reportEnd(errorCode());
       return;
     }
     if (bytes == 0) break;  // nothing buffered after all; no drop then
@@ -146,10 +151,27 @@ void SourceRecorder::readAll() {
     pending_.clear();  // captured before the recording started
     return;
   }
-  if (before == 0 && pending_.size() > 0) pendingCaptured_ = captured;
+  if (before == 0) {
+    leaveOutBeforeFloor(captured);
+    pendingCaptured_ = captured;
+  }
+  if (framesRead_ != nullptr) {
+    const auto frames =
+        static_cast<std::int64_t>((pending_.size() - before) / format_.channelCount);
+    framesRead_->fetch_add(frames, std::memory_order_relaxed);
+  }
   if (static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate) {
     handOverPending();
   }
+}
+
+void SourceRecorder::leaveOutBeforeFloor(double& captured) {
+  const auto frames = static_cast<std::int64_t>(pendingFrames());
+  const std::int64_t early = timeline_.framesBeforeFloor(frames, captured);
+  if (early == 0) return;
+  pending_.erase(pending_.begin(),
+                 pending_.begin() + static_cast<std::ptrdiff_t>(early * format_.channelCount));
+  captured += static_cast<double>(early) / format_.sampleRate;
 }
 
 std::size_t SourceRecorder::readableBytes() const {
@@ -157,11 +179,16 @@ std::size_t SourceRecorder::readableBytes() const {
   return bytes == static_cast<std::size_t>(-1) ? 0 : bytes;  // -1: not readable at all
 }
 
-void SourceRecorder::finishDelivering() {
+void SourceRecorder::handOverRead() {
   if (!delivering_) return;
-  if (!ended()) readAll();
+  if (ready()) readAll();
   handOverAll();
+}
+
+void SourceRecorder::finish() {
+  handOverRead();
   delivering_ = false;
+  quiet_ = true;
 }
 
 std::size_t SourceRecorder::pendingFrames() const {

@@ -4,6 +4,12 @@
 // the session's queue wakes a few times a second rather than at every
 // fragment the server sends; each buffer is stamped on the host clock by a
 // StreamTimeline. A gap between reads hands over what was gathered first.
+// Frames captured before the settings' floor are left out (see
+// StreamTimeline).
+//
+// Whatever ends the recorder's part (a stop, a switch to another source, a
+// failure of the stream or of the connection), what was read is handed over
+// first: the failure is told afterwards.
 //
 // Threads: everything with the connection's lock held; the callbacks (hand
 // over, failure) run on the libpulse loop thread.
@@ -11,8 +17,10 @@
 
 #include <pulse/stream.h>
 
+#include <atomic>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +39,11 @@ class SourceRecorder {
     std::string source;
     int sampleRate = 48000;
     int channelCount = 1;
+    // Where the recording starts, or where an earlier recorder of the same
+    // output ended.
+    double floorSeconds = -std::numeric_limits<double>::infinity();
+    // Counts the frames read for delivery, when given; any thread may read it.
+    std::atomic<std::int64_t>* framesRead = nullptr;
   };
   using HandOver = std::function<void(std::shared_ptr<const SampleBuffer>)>;
   using Failure = std::function<void(int code)>;
@@ -40,6 +53,7 @@ class SourceRecorder {
   SourceRecorder(PulseConnection& connection, const Clock& clock, const Settings& settings,
                  HandOver handOver, Failure failure);
   // Disconnects without waiting and releases the stream; no callback follows.
+  // Hands over nothing: finish first to keep what was read.
   ~SourceRecorder();
   SourceRecorder(const SourceRecorder&) = delete;
   SourceRecorder& operator=(const SourceRecorder&) = delete;
@@ -52,11 +66,16 @@ class SourceRecorder {
   // Until delivering, what arrives is read and dropped: it was captured before
   // the recording started.
   void startDelivering() { delivering_ = true; }
-  // Reads what is waiting and hands over everything gathered; nothing more is
-  // handed over afterwards.
-  void finishDelivering();
+  // Reads what is waiting and hands over everything gathered, what the
+  // timeline still holds included; delivery goes on.
+  void handOverRead();
+  // As handOverRead, and then nothing more is handed over and no failure
+  // told.
+  void finish();
   // Asks the server to end the stream; ended() turns true when it has.
   void disconnect();
+  // Where the audio handed over ends; the floor while none was.
+  double endSeconds() const { return timeline_.endSeconds(); }
 
   // The longest buffer handed over, in seconds: a longer fragment is split.
   static constexpr double kMaxBufferSeconds = 1.0;
@@ -69,7 +88,11 @@ class SourceRecorder {
   static void stateChanged(pa_stream* stream, void* self);
   static void readable(pa_stream* stream, std::size_t bytes, void* self);
   static void timingUpdated(pa_stream* stream, void* self);
+  void reportEnd(int code);
   void readAll();
+  // With pending_ holding only the newest read: drops its frames from before
+  // the floor and moves `captured` to the first frame kept.
+  void leaveOutBeforeFloor(double& captured);
   void handOverPending();
   // Also what the timeline holds back.
   void handOverAll();
@@ -85,6 +108,7 @@ class SourceRecorder {
   HandOver handOver_;
   Failure failure_;
   StreamTimeline timeline_;
+  std::atomic<std::int64_t>* framesRead_;
   pa_stream* stream_ = nullptr;
   std::vector<float> pending_;    // gathered, not yet handed over
   double pendingCaptured_ = 0.0;  // capture time of its first frame
@@ -93,7 +117,7 @@ class SourceRecorder {
   // What the server held at its last timing report, on its way here.
   double serverLatencySeconds_ = 0.0;
   bool delivering_ = false;
-  bool disconnecting_ = false;
+  bool quiet_ = false;  // no failure is told any more
 };
 
 }  // namespace mirevo::platform::pulse

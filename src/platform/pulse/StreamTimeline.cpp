@@ -71,9 +71,21 @@ std::vector<double> StreamTimeline::settleHeld() {
   return placed;
 }
 
+std::int64_t StreamTimeline::framesBeforeFloor(std::int64_t frames, double capturedSeconds) const {
+  if (anchored_ || !(capturedSeconds < floorSeconds_)) return 0;
+  // Rounded up, so that the first frame kept is not before the floor, but not
+  // for the rounding errors of the subtraction.
+  const double before = std::ceil((floorSeconds_ - capturedSeconds) * sampleRate_ - 1e-6);
+  return before >= static_cast<double>(frames) ? frames : static_cast<std::int64_t>(before);
+}
+
+double StreamTimeline::endSeconds() const {
+  return anchored_ ? expectedSeconds() : floorSeconds_;
+}
+
 std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSeconds) {
   if (!anchored_) {
-    anchor(capturedSeconds);
+    anchor(std::max(capturedSeconds, floorSeconds_));
     return {advance(frames)};
   }
   if (held_.empty() && !disagrees(capturedSeconds, expectedSeconds())) {

@@ -21,11 +21,19 @@
 // reaches the gap limit and a recording of hours never breaks without a real
 // gap.
 //
+// A timeline may have a floor: the moment the recording started, or where the
+// audio that an earlier stream of the same source delivered ended. Audio
+// captured before it was never part of the recording, or would overlap what
+// the recording already holds: the recorder leaves those frames out, and the
+// first read is anchored on the host clock no earlier than the floor, so that
+// the time a source spent away shows as a gap and never as an overlap.
+//
 // Threads: not synchronised; one libpulse loop thread uses it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace mirevo::platform::pulse {
@@ -45,7 +53,18 @@ class StreamTimeline {
   // The fastest slew, in seconds per second of audio.
   static constexpr double kMaxSlew = 0.001;
 
-  explicit StreamTimeline(double sampleRate) : sampleRate_(sampleRate) {}
+  explicit StreamTimeline(double sampleRate,
+                          double floorSeconds = -std::numeric_limits<double>::infinity())
+      : sampleRate_(sampleRate), floorSeconds_(floorSeconds) {}
+
+  // How many frames at the head of a read of `frames` frames, whose first
+  // frame was captured at `capturedSeconds`, lie before the floor. Only the
+  // reads before the first one placed have any: 0 once the timeline is
+  // anchored.
+  std::int64_t framesBeforeFloor(std::int64_t frames, double capturedSeconds) const;
+  // Where the audio placed so far ends (after a flush, the end of everything
+  // settled); the floor while nothing was placed.
+  double endSeconds() const;
 
   // Takes the next read of `frames` frames, whose first frame was captured
   // at `capturedSeconds` as far as the latency tells; the first read anchors
@@ -79,6 +98,7 @@ class StreamTimeline {
   std::vector<double> settleHeld();
 
   double sampleRate_;
+  double floorSeconds_;
   bool anchored_ = false;
   double anchorSeconds_ = 0.0;
   std::int64_t framesSinceAnchor_ = 0;

@@ -1,0 +1,83 @@
+// One output of a stream (the system's audio or the microphone): the rule that
+// says which server source it records, the recorder on that source, and where
+// its audio has got to. A recorder that follows another one (after a switch
+// of the default device or a reconnection to the server) starts behind the
+// end of its audio, so the time between them shows as a gap, never as an
+// overlap.
+//
+// Threads: the stream's worker, with the connection's lock held, or the
+// libpulse loop thread (which holds it whenever it runs our code); the
+// recorder's callbacks run on the loop thread. framesRead() from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Clock.hpp"
+#include "platform/pulse/PulseConnection.hpp"
+#include "platform/pulse/PulseQueries.hpp"
+#include "platform/pulse/SourceChoice.hpp"
+#include "platform/pulse/SourceRecorder.hpp"
+
+namespace mirevo::platform::pulse {
+
+class RecordedSource {
+ public:
+  struct Settings {
+    int outputType = 0;
+    SourceRule rule = SourceRule::named;
+    std::string named;  // the source of SourceRule::named
+    int sampleRate = 48000;
+    int channelCount = 1;
+    double startSeconds = 0.0;  // when the recording started, on the host clock
+  };
+  // Told, on the loop thread, when the recorder's stream ends on its own; what
+  // it read has been handed over by then.
+  using Ended = std::function<void(int outputType, int code)>;
+
+  RecordedSource(const Settings& settings, const Clock& clock, SourceRecorder::HandOver handOver,
+                 Ended ended);
+  RecordedSource(const RecordedSource&) = delete;
+  RecordedSource& operator=(const RecordedSource&) = delete;
+
+  int outputType() const { return settings_.outputType; }
+  SourceRule rule() const { return settings_.rule; }
+  SourceRecorder* recorder() const { return recorder_.get(); }
+
+  // Starts recording `source` on `connection`, after retiring any recorder
+  // before it. Throws the platform's Error when libpulse refuses at once.
+  void record(PulseConnection& connection, const std::string& source);
+  // Records what the rule chooses from `devices`, unless it records that
+  // already; retires the recorder when the rule chooses nothing. Answers
+  // whether a source was chosen.
+  bool follow(PulseConnection& connection, const ServerDevices& devices);
+  // Hands over everything the recorder has read; it goes on.
+  void handOverRead();
+  // Hands over everything the recorder has read; from then on it delivers
+  // and tells nothing (its connection is lost, or the recording stops).
+  void finish();
+  // Finishes the recorder and lets it go.
+  void retire();
+  // Lets the recorder go at once; nothing more is handed over.
+  void drop();
+
+  // Frames read from the server for delivery, by all its recorders.
+  std::int64_t framesRead() const { return framesRead_.load(std::memory_order_relaxed); }
+
+ private:
+  Settings settings_;
+  const Clock& clock_;
+  SourceRecorder::HandOver handOver_;
+  Ended ended_;
+  std::unique_ptr<SourceRecorder> recorder_;
+  std::string source_;  // what recorder_ records
+  // No audio of a new recorder goes before this: the recording's start, then
+  // the end of the last recorder's audio.
+  double floorSeconds_;
+  std::atomic<std::int64_t> framesRead_{0};
+};
+
+}  // namespace mirevo::platform::pulse

@@ -1,0 +1,108 @@
+// What a PulseStream does on the audio server: one connection, a
+// RecordedSource per output, and the watch on the server's devices.
+//
+// - The system's audio starts on the display's monitor and then follows the
+//   server's default sink; a microphone not named in the configuration
+//   follows the default source. Any change of the server's defaults or of its
+//   sinks and sources, and any end of a followed recorder's stream, asks the
+//   rules again; a source with nothing to record delivers nothing until
+//   something appears.
+// - A named microphone whose stream ends stops the stream: the delegate is
+//   told once, with libpulse's text.
+// - A lost connection hands over what was read, then is tried again a few
+//   times a second for kReconnectSeconds; the sources resume by their rules
+//   on the server that answers (a named microphone must be back by then). If
+//   none does, the delegate is told once, with the lost connection's error.
+// - Whatever tells the delegate of a stop, every output has handed over what
+//   its recorder read before.
+//
+// Threads: the public calls and every task run on the worker, a serial queue
+// of the capture service that outlives its streams; the delegate is told
+// there. libpulse's callbacks run on the connection's loop thread and only
+// hand buffers to the outputs' queues and post tasks to the worker.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/CaptureService.hpp"
+#include "platform/Clock.hpp"
+#include "platform/SerialQueue.hpp"
+#include "platform/pulse/PulseConnection.hpp"
+#include "platform/pulse/RecordedSource.hpp"
+#include "platform/pulse/StreamOutputs.hpp"
+
+namespace mirevo::platform::pulse {
+
+class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
+ public:
+  ServerRecording(const ContentFilter& filter, const StreamConfiguration& configuration,
+                  std::shared_ptr<StreamDelegate> delegate, const Clock& clock,
+                  std::shared_ptr<SerialQueue> worker);
+  ~ServerRecording();
+  ServerRecording(const ServerRecording&) = delete;
+  ServerRecording& operator=(const ServerRecording&) = delete;
+
+  // Registered before start; closed by the stream's owner.
+  StreamOutputs& outputs() { return outputs_; }
+
+  // Connects and waits until every recorder runs; throws libpulse's error and
+  // leaves nothing open.
+  void start();
+  // Hands over what was read, ends the recorders (waiting boundedly for the
+  // server) and closes the connection.
+  void stop();
+  // Closes everything at once; nothing is handed over or told afterwards.
+  void release();
+
+  // Frames read for the output type so far; any thread, once start returned.
+  std::int64_t framesRead(int outputType) const;
+
+  // How long a lost server is tried again, and how often.
+  static constexpr double kReconnectSeconds = 10.0;
+  static constexpr double kRetrySeconds = 0.25;
+  // How long one attempt waits for an answer.
+  static constexpr double kAttemptSeconds = 1.0;
+  // How long a stop waits for the server to confirm.
+  static constexpr double kStopTimeoutSeconds = 2.0;
+
+ private:
+  enum class State { idle, running, ended };
+
+  void addSources(double startSeconds);
+  void connect(double timeoutSeconds);
+  bool followAll();
+  void retire();
+  // Posts `task` to the worker, to run while this object lives.
+  void post(std::function<void(ServerRecording&)> task);
+
+  // On the loop thread.
+  void connectionLost(std::uint64_t generation, int code);
+  void serverChanged(pa_subscription_event_type_t event);
+  void sourceEnded(int outputType, int code);
+
+  // Tasks on the worker.
+  void follow();
+  void lost(std::uint64_t generation, int code);
+  void retry();
+  void report(int code);
+
+  ContentFilter filter_;
+  StreamConfiguration configuration_;
+  std::shared_ptr<StreamDelegate> delegate_;
+  const Clock& clock_;
+  std::shared_ptr<SerialQueue> worker_;
+  StreamOutputs outputs_;
+  std::vector<std::unique_ptr<RecordedSource>> sources_;  // set up by start, then fixed
+  std::unique_ptr<PulseConnection> connection_;
+
+  // Worker only.
+  State state_ = State::idle;
+  bool reported_ = false;
+  std::uint64_t generation_ = 0;  // of connection_; tells stale loop events apart
+  std::unique_ptr<RepeatingTimer> retry_;
+  double retryUntil_ = 0.0;
+  int lostCode_ = 0;
+};
+
+}  // namespace mirevo::platform::pulse
