@@ -303,7 +303,7 @@ TEST_F(PulseBackend, AKilledServerLeavesNothingThatWasReadBehindAndStopStillRetu
   for (const int type : {kOutputTypeAudio, kOutputTypeMicrophone}) {
     SCOPED_TRACE(type);
     const std::int64_t read = stream.framesRead(type);
-    EXPECT_GT(read, kRate);
+    EXPECT_GE(read, kRate);
     EXPECT_TRUE(recording.audio->waitFor(
         [&](const RecordedAudio& recorded) { return recorded.framesOf(type) == read; }, 2s))
         << recording.audio->source(type).buffers.size() << " buffers, "
@@ -333,7 +333,8 @@ TEST_F(PulseBackend, WithoutAnySinkTheSystemsAudioWaitsForOneToAppear) {
 
   EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{});
   const auto system = recording.audio->source(kOutputTypeAudio);
-  expectTone(system.samples, 550.0, 0.5);
+  EXPECT_NEAR(testing::frequencyOf(testing::lastSeconds(system.samples, 1.0, kRate), kRate), 550.0,
+              5.5);
   for (const double jump : jumpsOf(system.buffers)) EXPECT_GT(jump, 0.0) << "an overlap";
 }
 
