@@ -43,7 +43,7 @@ TEST_F(ManualQueueTest, SyncRunsEverythingQueuedBeforeItThenItsWork) {
 }
 
 TEST_F(ManualQueueTest, DestroyingDiscardsQueuedWork) {
-  auto doomed = std::make_unique<ManualQueue>("test.doomed", clock);
+  auto doomed = std::make_unique<ManualQueue>(clock);
   doomed->async(record("never"));
   doomed.reset();
   EXPECT_TRUE(ran.empty());
