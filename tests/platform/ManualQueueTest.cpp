@@ -13,7 +13,7 @@ namespace {
 class ManualQueueTest : public ::testing::Test {
  protected:
   SimClock clock;
-  ManualQueue queue{"test.manual", clock};
+  ManualQueue queue{clock};
   std::vector<std::string> ran;
   std::function<void()> record(std::string name) {
     return [this, name] { ran.push_back(name); };
