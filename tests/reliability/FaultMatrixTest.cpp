@@ -8,6 +8,9 @@
 // The platform acts between commands: each `meanwhile` step becomes a
 // `list_devices` line, and its action runs when the loop lists the devices
 // for it, so everything runs on the test's thread in a fixed order.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
