@@ -36,19 +36,23 @@ bool waitUntil(const std::function<bool()>& done) {
 }
 
 // Plays a platform thread: delivers 10 ms buffers of both sources, in turn,
-// until the stream stops taking them.
+// until the stream stops taking them (or, when a test gives up early, until
+// it is destroyed).
 class PlatformThread {
  public:
   explicit PlatformThread(sim::SimCaptureService& capture)
       : thread_([this, &capture] {
-          for (std::int64_t i = 0;; ++i) {
+          for (std::int64_t i = 0; !quit_; ++i) {
             const int type = i % 2 == 0 ? kOutputTypeMicrophone : kOutputTypeAudio;
             const double at = static_cast<double>(i / 2) * 0.010;
             if (!capture.deliver(type, tone(0.1f, kFrames, at))) return;
             (type == kOutputTypeMicrophone ? microphoneFrames : systemFrames) += kFrames;
           }
         }) {}
-  ~PlatformThread() { join(); }
+  ~PlatformThread() {
+    quit_ = true;
+    join();
+  }
   void join() {
     if (thread_.joinable()) thread_.join();
   }
@@ -62,6 +66,7 @@ class PlatformThread {
   std::atomic<std::int64_t> systemFrames{0};
 
  private:
+  std::atomic<bool> quit_{false};
   std::thread thread_;
 };
 
