@@ -333,8 +333,10 @@ TEST_F(PulseBackend, WithoutAnySinkTheSystemsAudioWaitsForOneToAppear) {
 
   EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{});
   const auto system = recording.audio->source(kOutputTypeAudio);
+  // The new sink's tone, give or take what a starved player on a busy
+  // machine drops.
   EXPECT_NEAR(testing::frequencyOf(testing::lastSeconds(system.samples, 1.0, kRate), kRate), 550.0,
-              5.5);
+              550.0 * 0.03);
   for (const double jump : jumpsOf(system.buffers)) EXPECT_GT(jump, 0.0) << "an overlap";
 }
 

@@ -31,7 +31,7 @@ class PulseCaptureService final : public CaptureService {
 
  private:
   const Clock& clock_;
-  std::shared_ptr<ThreadQueue> worker_ = std::make_shared<ThreadQueue>("app.mirevo.capture.pulse");
+  std::shared_ptr<ThreadQueue> worker_ = std::make_shared<ThreadQueue>("mirevo-pulse");
 };
 
 }  // namespace mirevo::platform::pulse
