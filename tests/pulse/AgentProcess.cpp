@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
 
 namespace mirevo::testing {
@@ -109,6 +110,14 @@ void AgentProcess::pause(std::chrono::milliseconds length) {
   ::kill(pid_, SIGSTOP);
   std::this_thread::sleep_for(length);
   ::kill(pid_, SIGCONT);
+}
+
+std::optional<long> AgentProcess::peakResidentKib() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return std::nullopt;
 }
 
 std::optional<int> AgentProcess::finish(std::chrono::milliseconds limit) {

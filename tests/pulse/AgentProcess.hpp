@@ -1,6 +1,9 @@
 // The built agent as a child process: commands go to its stdin, events are
 // read back from its stdout line by line, and what it writes to stderr is
-// kept to check that there is none.
+// kept to check that there is none. Its stdout is read only inside next(),
+// until() and finish(): a test that calls none of them for a while is a
+// parent that has stopped reading, and once the pipe is full the agent's
+// writes block.
 //
 // Threads: the test's thread.
 #pragma once
@@ -38,6 +41,10 @@ class AgentProcess {
   // Stops the agent's process for `length` and lets it go on, as when the
   // machine does not schedule it for that long.
   void pause(std::chrono::milliseconds length);
+
+  // The agent's peak resident memory so far (VmHWM), in KiB; none when it
+  // cannot be read.
+  std::optional<long> peakResidentKib() const;
 
   // Closes stdin and waits for the exit; the exit status, or none when it
   // did not exit normally within `limit`.
