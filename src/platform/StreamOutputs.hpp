@@ -2,8 +2,9 @@
 // of buffers to their queues: the one place where a backend's audio enters a
 // session's queue.
 //
-// The audio handed over and not yet taken by its output is counted against a
-// budget. While a buffer does not fit, it is dropped: when the session's queue
+// The audio handed over and not yet through its output (an output call that
+// blocks writing an event still counts) is counted against a budget. While a
+// buffer does not fit, it is dropped: when the session's queue
 // stands still (its events cannot be written because the parent does not
 // read), what waits stays bounded, in order, and the recording goes on. The
 // audio after a drop keeps its own capture time, so the accumulator sees the
