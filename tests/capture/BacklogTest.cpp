@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
-#include "control/Output.hpp"
+#include "SimSession.hpp"
+#include "events/Output.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -63,7 +63,7 @@ std::vector<nlohmann::json> withoutStatus(const std::vector<nlohmann::json>& eve
 
 TEST(BacklogTest, AStalledQueueHoldsTheBudgetAndTheDroppedStretchIsOneGap) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   const std::size_t budget = 5 * kBufferBytes;  // exactly five buffers fit
   recording.sim.capture.setBacklogBudget(budget);
   recording.start();
@@ -167,7 +167,7 @@ bool waitFor(Condition condition, std::chrono::milliseconds limit = 10s) {
 
 TEST(BacklogTest, AStopDuringAStallEndsWithTheKeptAudioAndCompletedOnceTheParentReads) {
   StalledParent parent;
-  Recording recording(sim::SimQueues::threads);
+  SimSession recording(sim::SimQueues::threads);
   const std::size_t budget = 6 * kBufferBytes;
   recording.sim.capture.setBacklogBudget(budget);
   recording.start();

@@ -69,11 +69,12 @@ TEST(PulseAgentStall, AParentThatStopsReadingCostsBoundedMemoryAndOneGapPerSourc
       << "live audio of both sources after the gap";
   agent.send({{"type", "stop"}, {"sessionId", "s-1"}});
   ASSERT_TRUE(agent.until([](const json& e) { return isType(e, "completed"); }, 10s));
-  const auto peak = agent.peakResidentKib();
-  ASSERT_TRUE(peak);
+  EXPECT_EQ(agent.finish(10s), 0);
+  EXPECT_EQ(agent.standardError(), "");
 
-  std::cout << "peak resident memory: " << *peak << " KiB\n";
-  EXPECT_LT(*peak, kPeakLimitKib);
+  std::cout << "peak resident memory: " << agent.peakResidentKiB() << " KiB\n";
+  EXPECT_GT(agent.peakResidentKiB(), 0);
+  EXPECT_LT(agent.peakResidentKiB(), kPeakLimitKib);
   for (const auto& event : agent.events()) EXPECT_FALSE(isType(event, "failed")) << event.dump();
   for (const char* source : {"system", "microphone"}) {
     SCOPED_TRACE(source);
@@ -98,8 +99,6 @@ TEST(PulseAgentStall, AParentThatStopsReadingCostsBoundedMemoryAndOneGapPerSourc
     EXPECT_LT(gaps[0], std::chrono::duration_cast<std::chrono::milliseconds>(kStall).count());
     EXPECT_LE(liveAfter[source], 2s);
   }
-  EXPECT_EQ(agent.finish(10s), 0);
-  EXPECT_EQ(agent.standardError(), "");
 }
 
 }  // namespace
