@@ -28,9 +28,9 @@
 #include "platform/CaptureService.hpp"
 #include "platform/Clock.hpp"
 #include "platform/SerialQueue.hpp"
+#include "platform/StreamOutputs.hpp"
 #include "platform/pulse/PulseConnection.hpp"
 #include "platform/pulse/RecordedSource.hpp"
-#include "platform/pulse/StreamOutputs.hpp"
 
 namespace mirevo::platform::pulse {
 
