@@ -1,6 +1,8 @@
 // A ScreenCaptureKit stream over one display: the system's audio (output
 // type 1) and the configured microphone (output type 2), delivered by the
-// system straight onto the session's queue.
+// system straight onto the session's queue. Nothing here bounds how many
+// buffers wait there when the queue falls behind: the system queues them
+// itself, and its reference says nothing of a limit for audio.
 //
 // Starting and stopping await the system's answer with a deadline. A start
 // that passes its deadline is given up: if it succeeds later, the stream is
