@@ -49,7 +49,7 @@ class StreamLinkWithManualQueue : public ::testing::Test {
   }
 
   sim::SimClock clock;
-  std::shared_ptr<sim::ManualQueue> queue = std::make_shared<sim::ManualQueue>("test", clock);
+  std::shared_ptr<sim::ManualQueue> queue = std::make_shared<sim::ManualQueue>(clock);
   std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
   std::shared_ptr<StreamLink> link = std::make_shared<StreamLink>(delegate);
