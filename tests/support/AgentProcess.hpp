@@ -1,9 +1,11 @@
 // A built agent as a child process, the way the parent application runs it:
 // commands go to its standard input, its standard output is read back line by
 // line (and kept whole, byte for byte), and what it writes to standard error
-// is kept in a file to check that there is none. The child starts with the
-// default action for SIGPIPE, whatever this process does, so the agent must
-// set up its own handling.
+// is kept in a file to check that there is none. Its output is read only
+// inside next(), until() and waitForExit(): a test that calls none of them for
+// a while is a parent that has stopped reading, and once the pipe is full the
+// agent's writes block. The child starts with the default action for SIGPIPE,
+// whatever this process does, so the agent must set up its own handling.
 //
 // Threads: the test's thread; sendBytes() and closeInput() may run on a second
 // thread while this one reads (they touch only the input end).
