@@ -18,6 +18,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
+if [[ "$(uname -s)" == Darwin ]]; then
+  echo "record-demo: the demo records through PulseAudio, on Linux. On macOS, build with" >&2
+  echo "scripts/build.sh and drive build/mirevo-capture yourself (README, section macOS)." >&2
+  exit 1
+fi
 
 seconds=10
 out=""

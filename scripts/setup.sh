@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project needs, only those missing.
-# Quick when everything is there; safe to run again.
+# Installs the Debian 12 packages the project needs, only those missing (on
+# macOS: the Homebrew packages, see setup-macos.sh). Quick when everything is
+# there; safe to run again.
 set -euo pipefail
+
+if [[ "$(uname -s)" == Darwin ]]; then
+  exec "$(dirname "$0")/setup-macos.sh"
+fi
 
 packages=(
   g++ cmake ninja-build pkg-config clang-format
