@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those missing.
 # Quick when everything is there; safe to run again.
+#
+# The PipeWire packages are for the tests' private PipeWire. Debian enables
+# their user sockets for every login: on a desktop that runs PulseAudio,
+# `systemctl --user mask pipewire.socket pipewire-pulse.socket` keeps it so.
 set -euo pipefail
 
 packages=(
@@ -9,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
   clang libclang-rt-14-dev
   pulseaudio pulseaudio-utils sox espeak-ng
+  pipewire pipewire-pulse wireplumber pipewire-bin
 )
 
 missing=()
