@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,13 +72,20 @@ struct Outcome {
   long peakResidentKiB = 0;
 };
 
+struct SpawnOptions {
+  // Keeps this process's copy of the read end of the agent's stdin, so that
+  // what the agent left unread can be read back.
+  bool keepInputReadable = false;
+  // Starts the agent with descriptor 2 closed instead of on a pipe.
+  bool closeStandardError = false;
+};
+
 // One agent process with its three standard streams connected to pipes. The
 // child starts with the default action for SIGPIPE, whatever this process
 // does, so the agent must set up its own handling.
 class AgentProcess {
  public:
-  AgentProcess(const std::string& path, std::vector<std::string> argv,
-               bool keepInputReadable = false) {
+  AgentProcess(const std::string& path, std::vector<std::string> argv, SpawnOptions options = {}) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
       return;
@@ -84,7 +93,11 @@ class AgentProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    if (options.closeStandardError) {
+      posix_spawn_file_actions_addclose(&actions, STDERR_FILENO);
+    } else {
+      posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    }
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
@@ -107,7 +120,7 @@ class AgentProcess {
     output_ = out[0];
     errors_ = err[0];
     inputReadEnd_ = in[0];
-    if (!keepInputReadable) closeFd(inputReadEnd_);
+    if (!options.keepInputReadable) closeFd(inputReadEnd_);
   }
 
   ~AgentProcess() {
@@ -138,6 +151,22 @@ class AgentProcess {
     }
     outcome.exited = waitForExit(deadline, outcome);
     return outcome;
+  }
+
+  // The next line of standard output, without its line feed; none when the
+  // output ends or the time limit passes first.
+  std::optional<std::string> readLine() {
+    const auto deadline = Clock::now() + kTimeout;
+    std::size_t end;
+    while ((end = unreadOutput_.find('\n')) == std::string::npos && output_ >= 0 &&
+           Clock::now() < deadline) {
+      pollfd polled = {output_, POLLIN, 0};
+      if (::poll(&polled, 1, millisecondsLeft(deadline)) > 0) drain(polled, output_, unreadOutput_);
+    }
+    if (end == std::string::npos) return std::nullopt;
+    std::string line = unreadOutput_.substr(0, end);
+    unreadOutput_.erase(0, end + 1);
+    return line;
   }
 
   // What is still unread in the agent's standard input.
@@ -187,6 +216,7 @@ class AgentProcess {
   int output_ = -1;
   int errors_ = -1;
   int inputReadEnd_ = -1;
+  std::string unreadOutput_;  // read by readLine, not yet returned
 };
 
 void expectCleanExit(const Outcome& outcome) {
@@ -223,7 +253,7 @@ TEST_P(AgentProcessTest, SelfTestInAnyArgumentPositionIgnoresWaitingCommands) {
   const std::string commands = "{\"type\":\"list_devices\"}\n";
   for (const auto& argv : argumentLists) {
     SCOPED_TRACE(argv.size());
-    AgentProcess agent(GetParam(), argv, /*keepInputReadable=*/true);
+    AgentProcess agent(GetParam(), argv, {.keepInputReadable = true});
     ASSERT_TRUE(agent.started());
     ASSERT_TRUE(agent.send(commands));  // input stays open: the agent must not wait for it
     const Outcome outcome = agent.finish();
@@ -306,6 +336,27 @@ TEST_P(AgentProcessTest, AHugeLineIsRefusedWithinBoundedMemory) {
             R"({"message":"The command is longer than the limit of 1 MiB.","type":"failed"})");
   EXPECT_EQ(nlohmann::json::parse(lines[1])["type"], "devices");
   EXPECT_LT(outcome.peakResidentKiB, kPeakResidentLimitKiB);
+}
+
+// Started with descriptor 2 closed, the agent must not leave that number free:
+// the next descriptor it opens (a socket to the audio server, for
+// list_devices) would take it and receive what a library writes to stderr.
+TEST(ShippedAgentProcess, StartedWithoutStandardErrorKeepsDescriptorTwoOnDevNull) {
+  ::signal(SIGPIPE, SIG_IGN);
+  AgentProcess agent(MIREVO_SHIPPED_AGENT_PATH, {"mirevo-capture"}, {.closeStandardError = true});
+  ASSERT_TRUE(agent.started());
+  ASSERT_TRUE(agent.send("{\"type\":\"list_devices\"}\n"));
+  const auto devices = agent.readLine();
+  ASSERT_TRUE(devices);
+  EXPECT_EQ(nlohmann::json::parse(*devices)["type"], "devices");
+  std::error_code error;
+  const auto target = std::filesystem::read_symlink(
+      "/proc/" + std::to_string(agent.pid()) + "/fd/" + std::to_string(STDERR_FILENO), error);
+  EXPECT_FALSE(error) << "descriptor 2 is closed: " << error.message();
+  EXPECT_EQ(target, "/dev/null");
+  agent.closeInput();
+  const Outcome outcome = agent.finish();
+  EXPECT_TRUE(outcome.exited && WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Agents, AgentProcessTest, ::testing::ValuesIn(agentPaths()),
