@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   output.clear();
   FuzzedDataProvider in(data, size);
   mirevo::platform::sim::SimClock clock;
-  mirevo::AudioChunks chunks("job/1", "system", kOrigin, clock);
+  mirevo::audio::AudioChunks chunks("job/1", "system", kOrigin, clock);
   Timeline timeline;
   Totals totals;
 

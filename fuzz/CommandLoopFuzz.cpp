@@ -5,8 +5,6 @@
 // expects, event by event. The line reader is also run on its own with a
 // small line limit and tiny reads, so that oversized lines, and line ends
 // split across reads, come up at fuzzing sizes.
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "CapturedOutput.hpp"
+#include "CommandInput.hpp"
 #include "FakeCapture.hpp"
 #include "control/CaptureMain.hpp"
 #include "control/LineReader.hpp"
@@ -36,19 +35,6 @@ void check(bool condition, const char* what) {
     std::fprintf(stderr, "command loop fuzz: %s\n", what);
     std::abort();
   }
-}
-
-// An input file the reader reads to its end.
-int inputOf(std::string_view bytes) {
-  const int fd = ::memfd_create("fuzz-input", MFD_CLOEXEC);
-  check(fd >= 0, "memfd_create");
-  for (std::string_view rest = bytes; !rest.empty();) {
-    const ssize_t written = ::write(fd, rest.data(), rest.size());
-    check(written > 0, "write");
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
-  ::lseek(fd, 0, SEEK_SET);
-  return fd;
 }
 
 // --- The model ---------------------------------------------------------
@@ -214,8 +200,8 @@ bool matches(const json& expected, const json& actual) {
 // --- The two runs --------------------------------------------------------
 
 void checkLineReader(std::string_view input, std::size_t limit, std::size_t readBytes) {
-  const int fd = inputOf(input);
-  LineReader reader(fd, limit, readBytes);
+  const mirevo::testing::CommandInput file(input);
+  LineReader reader(file.fd(), limit, readBytes);
   const auto model = frame(input, limit);
   std::size_t at = 0;
   for (;;) {
@@ -230,7 +216,6 @@ void checkLineReader(std::string_view input, std::size_t limit, std::size_t read
   }
   check(at == model.size(), "line reader: lines missing");
   check(reader.next().outcome == LineReader::Outcome::endOfInput, "end of input not repeated");
-  ::close(fd);
 }
 
 void checkCommandLoop(std::string_view input, int failingStarts, int failingStops) {
@@ -242,11 +227,10 @@ void checkCommandLoop(std::string_view input, int failingStarts, int failingStop
   env.devices = json::array(
       {{{"id", "usb/3"}, {"isDefault", true}, {"kind", "audioinput"}, {"label", "Héadset"}}});
 
-  const int fd = inputOf(input);
+  const mirevo::testing::CommandInput file(input);
   const std::vector<std::string> args = {"mirevo-capture"};
   const int status =
-      mirevo::control::CaptureMain<mirevo::testing::FakeCapture>::main(args, fd, env);
-  ::close(fd);
+      mirevo::control::CaptureMain<mirevo::testing::FakeCapture>::main(args, file.fd(), env);
   check(status == 0, "exit status not 0");
 
   Model model(failingStarts, failingStops, env.devices);

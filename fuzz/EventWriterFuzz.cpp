@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "audio/ChunkLine.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 namespace {
 

@@ -36,7 +36,7 @@ class Inspector {
   void finish();
 
   const std::vector<Violation>& violations() const { return violations_; }
-  const std::vector<Recording>& recordings() const { return checker_.recordings(); }
+  const std::vector<InspectedRecording>& recordings() const { return checker_.recordings(); }
   const std::vector<Note>& notes() const { return checker_.notes(); }
   // The WAV files written, by recording number and source.
   const std::map<std::pair<int, std::string>, std::filesystem::path>& wavFiles() const {

@@ -23,7 +23,7 @@ std::string describeBreak(const Break& gap) {
          seconds(gap.expectedMs) + " (line " + std::to_string(gap.line) + ")";
 }
 
-void writeSource(std::ostream& out, const Inspector& inspector, const Recording& recording,
+void writeSource(std::ostream& out, const Inspector& inspector, const InspectedRecording& recording,
                  const std::string& source) {
   const SourceTimeline& timeline = recording.timeline(source);
   out << "  " << source << ": " << timeline.chunks.size() << " chunk(s), "
@@ -53,7 +53,8 @@ void writeSource(std::ostream& out, const Inspector& inspector, const Recording&
   if (wav != inspector.wavFiles().end()) out << "    wav: " << wav->second.string() << '\n';
 }
 
-void writeRecording(std::ostream& out, const Inspector& inspector, const Recording& recording) {
+void writeRecording(std::ostream& out, const Inspector& inspector,
+                    const InspectedRecording& recording) {
   out << "Recording " << recording.number << ": session "
       << recording.sessionId.value_or("(unknown)") << ", job "
       << recording.jobId.value_or("(no audio)") << ", "
@@ -67,7 +68,7 @@ void writeRecording(std::ostream& out, const Inspector& inspector, const Recordi
 
 }  // namespace
 
-LevelSummary summariseLevels(const Recording& recording, const std::string& source) {
+LevelSummary summariseLevels(const InspectedRecording& recording, const std::string& source) {
   LevelSummary summary;
   double total = 0.0;
   for (const LevelSample& sample : recording.levels) {
@@ -86,7 +87,7 @@ LevelSummary summariseLevels(const Recording& recording, const std::string& sour
 void writeReport(std::ostream& out, const Inspector& inspector) {
   out << inspector.lineCount() << " line(s), " << inspector.recordings().size()
       << " recording(s)\n";
-  for (const Recording& recording : inspector.recordings())
+  for (const InspectedRecording& recording : inspector.recordings())
     writeRecording(out, inspector, recording);
   for (const Note& note : inspector.notes())
     out << "line " << note.line << ": " << note.text << '\n';

@@ -22,6 +22,6 @@ struct LevelSummary {
 };
 
 // The level of one source ("microphone" or "system") over the heartbeats.
-LevelSummary summariseLevels(const Recording& recording, const std::string& source);
+LevelSummary summariseLevels(const InspectedRecording& recording, const std::string& source);
 
 }  // namespace mirevo::inspect

@@ -17,8 +17,8 @@ bool isCommandRejection(const std::string& message) {
 constexpr double kRoundingToleranceMs = 1.0 + 1e-9;
 
 // "completed" or "failed", for a recording that has ended.
-std::string endWord(const Recording& recording) {
-  return recording.end == Recording::End::failed ? "failed" : "completed";
+std::string endWord(const InspectedRecording& recording) {
+  return recording.end == InspectedRecording::End::failed ? "failed" : "completed";
 }
 
 template <class... Handlers>
@@ -60,18 +60,20 @@ std::optional<ChunkPlacement> StreamChecker::accept(std::int64_t line, const Eve
       event);
 }
 
-Recording* StreamChecker::inProgress() {
-  if (recordings_.empty() || recordings_.back().end != Recording::End::open) return nullptr;
+InspectedRecording* StreamChecker::inProgress() {
+  if (recordings_.empty() || recordings_.back().end != InspectedRecording::End::open)
+    return nullptr;
   return &recordings_.back();
 }
 
-Recording* StreamChecker::lastEnded() {
-  if (recordings_.empty() || recordings_.back().end == Recording::End::open) return nullptr;
+InspectedRecording* StreamChecker::lastEnded() {
+  if (recordings_.empty() || recordings_.back().end == InspectedRecording::End::open)
+    return nullptr;
   return &recordings_.back();
 }
 
-Recording& StreamChecker::begin() {
-  Recording& recording = recordings_.emplace_back();
+InspectedRecording& StreamChecker::begin() {
+  InspectedRecording& recording = recordings_.emplace_back();
   recording.number = static_cast<int>(recordings_.size());
   progress_.emplace_back();
   return recording;
@@ -80,14 +82,14 @@ Recording& StreamChecker::begin() {
 std::optional<ChunkPlacement> StreamChecker::acceptChunk(std::int64_t line,
                                                          const AudioChunkEvent& chunk,
                                                          std::vector<Violation>& violations) {
-  Recording* recording = inProgress();
+  InspectedRecording* recording = inProgress();
   if (recording != nullptr && recording->jobId && *recording->jobId != chunk.jobId) {
     violations.push_back({line, "audio_chunk of job \"" + chunk.jobId + "\" while job \"" +
                                     *recording->jobId + "\" is recording"});
     return std::nullopt;
   }
   if (recording == nullptr) {
-    const Recording* ended = lastEnded();
+    const InspectedRecording* ended = lastEnded();
     if (ended != nullptr && ended->jobId == chunk.jobId) {
       violations.push_back({line, "audio_chunk of job \"" + chunk.jobId + "\" after its session " +
                                       endWord(*ended) + " (line " + std::to_string(ended->endLine) +
@@ -146,14 +148,14 @@ bool StreamChecker::continuesTimeline(std::int64_t line, const AudioChunkEvent& 
 
 void StreamChecker::acceptStatus(std::int64_t line, const StatusEvent& status,
                                  std::vector<Violation>& violations) {
-  Recording* recording = inProgress();
+  InspectedRecording* recording = inProgress();
   if (recording != nullptr && recording->sessionId && *recording->sessionId != status.sessionId) {
     violations.push_back({line, "status of session \"" + status.sessionId + "\" while \"" +
                                     *recording->sessionId + "\" is recording"});
     return;
   }
   if (recording == nullptr) {
-    const Recording* ended = lastEnded();
+    const InspectedRecording* ended = lastEnded();
     if (ended != nullptr && ended->sessionId == status.sessionId && status.elapsedSeconds != 0) {
       violations.push_back({line, "status of session \"" + status.sessionId + "\" after its " +
                                       endWord(*ended) + " (line " + std::to_string(ended->endLine) +
@@ -169,11 +171,11 @@ void StreamChecker::acceptStatus(std::int64_t line, const StatusEvent& status,
 
 void StreamChecker::acceptCompleted(std::int64_t line, const CompletedEvent& completed,
                                     std::vector<Violation>& violations) {
-  Recording* recording = inProgress();
+  InspectedRecording* recording = inProgress();
   if (recording != nullptr &&
       (!recording->sessionId || *recording->sessionId == completed.sessionId)) {
     recording->sessionId = completed.sessionId;
-    recording->end = Recording::End::completed;
+    recording->end = InspectedRecording::End::completed;
     recording->endLine = line;
     return;
   }
@@ -181,7 +183,7 @@ void StreamChecker::acceptCompleted(std::int64_t line, const CompletedEvent& com
     notes_.push_back({line, "completed \"" + completed.sessionId + "\" after its failed start"});
     return;
   }
-  const Recording* ended = lastEnded();
+  const InspectedRecording* ended = lastEnded();
   if (recording == nullptr && ended != nullptr && ended->sessionId == completed.sessionId) {
     violations.push_back({line, "completed of session \"" + completed.sessionId + "\" after its " +
                                     endWord(*ended) + " (line " + std::to_string(ended->endLine) +
@@ -204,14 +206,14 @@ void StreamChecker::acceptFailed(std::int64_t line, const FailedEvent& failed,
     notes_.push_back({line, "failed: " + failed.message + where});
     return;
   }
-  Recording* recording = inProgress();
+  InspectedRecording* recording = inProgress();
   if (recording != nullptr && recording->sessionId == failed.sessionId) {
-    recording->end = Recording::End::failed;
+    recording->end = InspectedRecording::End::failed;
     recording->failureMessage = failed.message;
     recording->endLine = line;
     return;
   }
-  const Recording* ended = lastEnded();
+  const InspectedRecording* ended = lastEnded();
   if (recording == nullptr && ended != nullptr && ended->sessionId == failed.sessionId) {
     violations.push_back({line, "failed of session \"" + *failed.sessionId + "\" after its " +
                                     endWord(*ended) + " (line " + std::to_string(ended->endLine) +

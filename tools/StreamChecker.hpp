@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "Event.hpp"
-#include "Recording.hpp"
+#include "InspectedRecording.hpp"
 
 namespace mirevo::inspect {
 
@@ -32,7 +32,7 @@ struct Violation {
 
 // Where an accepted chunk's audio goes.
 struct ChunkPlacement {
-  int recording = 0;  // Recording::number
+  int recording = 0;  // InspectedRecording::number
   // True when the chunk begins where the previous chunk of its source ended
   // (within the 1 ms that rounding to whole milliseconds allows).
   bool continues = false;
@@ -45,7 +45,7 @@ class StreamChecker {
   std::optional<ChunkPlacement> accept(std::int64_t line, const Event& event,
                                        std::vector<Violation>& violations);
 
-  const std::vector<Recording>& recordings() const { return recordings_; }
+  const std::vector<InspectedRecording>& recordings() const { return recordings_; }
   const std::vector<Note>& notes() const { return notes_; }
 
  private:
@@ -67,15 +67,15 @@ class StreamChecker {
   void acceptFailed(std::int64_t line, const FailedEvent& failed,
                     std::vector<Violation>& violations);
 
-  Recording* inProgress();
-  Recording* lastEnded();
-  Recording& begin();
+  InspectedRecording* inProgress();
+  InspectedRecording* lastEnded();
+  InspectedRecording& begin();
   bool continuesTimeline(std::int64_t line, const AudioChunkEvent& chunk, SourceProgress& progress,
                          SourceTimeline& timeline);
   void checkSequence(std::int64_t line, const AudioChunkEvent& chunk, SourceProgress& progress,
                      SourceTimeline& timeline, std::vector<Violation>& violations);
 
-  std::vector<Recording> recordings_;
+  std::vector<InspectedRecording> recordings_;
   std::vector<Progress> progress_;  // one per recording
   std::set<std::string> failedStarts_;
   std::vector<Note> notes_;

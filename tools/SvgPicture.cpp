@@ -65,7 +65,7 @@ class TimeAxis {
   double spanMs_;
 };
 
-double spanMs(const Recording& recording) {
+double spanMs(const InspectedRecording& recording) {
   double span = 0;
   for (const SourceTimeline* timeline : {&recording.microphone, &recording.system})
     for (const ChunkSpan& chunk : timeline->chunks)
@@ -75,8 +75,8 @@ double spanMs(const Recording& recording) {
   return span;
 }
 
-void drawLevel(std::ostream& out, const Recording& recording, bool microphone, const TimeAxis& axis,
-               double top) {
+void drawLevel(std::ostream& out, const InspectedRecording& recording, bool microphone,
+               const TimeAxis& axis, double top) {
   const double bottom = top + kLevelHeight;
   out << "<rect x=\"" << kLeft << "\" y=\"" << top << "\" width=\"" << kWidth - kLeft - kRight
       << "\" height=\"" << kLevelHeight << "\" fill=\"#f4f4f4\"/>\n";
@@ -125,7 +125,7 @@ void drawAxis(std::ostream& out, const TimeAxis& axis, double top) {
   }
 }
 
-void drawRecording(std::ostream& out, const Recording& recording, double top) {
+void drawRecording(std::ostream& out, const InspectedRecording& recording, double top) {
   const TimeAxis axis(spanMs(recording));
   out << "<text x=\"8\" y=\"" << top + 17 << "\" font-size=\"14\" font-weight=\"bold\">"
       << "Recording " << recording.number << ": "
@@ -147,7 +147,7 @@ void drawRecording(std::ostream& out, const Recording& recording, double top) {
 
 }  // namespace
 
-void writeSvg(std::ostream& out, const std::vector<Recording>& recordings) {
+void writeSvg(std::ostream& out, const std::vector<InspectedRecording>& recordings) {
   const double height =
       std::max<double>(1, static_cast<double>(recordings.size())) * kRecordingHeight;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << height
@@ -156,7 +156,7 @@ void writeSvg(std::ostream& out, const std::vector<Recording>& recordings) {
   if (recordings.empty())
     out << "<text x=\"8\" y=\"20\" font-size=\"14\">No recording in the stream.</text>\n";
   double top = 0;
-  for (const Recording& recording : recordings) {
+  for (const InspectedRecording& recording : recordings) {
     drawRecording(out, recording, top);
     top += kRecordingHeight;
   }

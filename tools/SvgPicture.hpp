@@ -8,10 +8,10 @@
 #include <ostream>
 #include <vector>
 
-#include "Recording.hpp"
+#include "InspectedRecording.hpp"
 
 namespace mirevo::inspect {
 
-void writeSvg(std::ostream& out, const std::vector<Recording>& recordings);
+void writeSvg(std::ostream& out, const std::vector<InspectedRecording>& recordings);
 
 }  // namespace mirevo::inspect

@@ -24,7 +24,7 @@
 
 #include "audio/AudioChunks.hpp"
 #include "audio/EscapedBase64.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 #include "platform/Clock.hpp"
 #include "platform/SampleBuffer.hpp"
 
@@ -153,7 +153,7 @@ struct PipelineRun {
 
 PipelineRun runPipeline(const std::vector<float>& input) {
   FixedClock clock;
-  mirevo::AudioChunks chunks("job-bench", "system", 0.0, clock);
+  mirevo::audio::AudioChunks chunks("job-bench", "system", 0.0, clock);
   constexpr std::int64_t kBuffers = kFrames / kFramesPerBuffer;
   // Steady state: count from the second chunk on, when every buffer is sized.
   constexpr std::int64_t kWarmBuffers = 2 * static_cast<std::int64_t>(kRate) / kFramesPerBuffer;

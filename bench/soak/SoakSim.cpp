@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "capture/Capture.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 #include "platform/sim/SimPlatform.hpp"
 #include "platform/sim/SimSampleBuffer.hpp"
 

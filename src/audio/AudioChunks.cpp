@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "audio/MonoMix.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 #include "platform/Error.hpp"
 
-namespace mirevo {
+namespace mirevo::audio {
 namespace {
 
 constexpr std::int64_t kMaxFrames = 192000;
@@ -110,7 +110,7 @@ void AudioChunks::breakIfDiscontinuous(std::int64_t bufferRate, double bufferMs)
 }
 
 double AudioChunks::convertAndGather() {
-  const audio::MixSource source = audio::mixSourceOf(working_);
+  const MixSource source = mixSourceOf(working_);
   if (!source.valid) throw unsupportedSampleType();
 
   const auto chunkSamples = static_cast<std::size_t>(rate_);
@@ -122,7 +122,7 @@ double AudioChunks::convertAndGather() {
   for (std::int64_t first = 0; first < frames;) {
     const auto room = static_cast<std::int64_t>(chunkSamples - pendingSamples_);
     const std::int64_t count = std::min(frames - first, room);
-    audio::mixToMono(source, first, count, pcm_.data() + pendingSamples_, sumOfSquares);
+    mixToMono(source, first, count, pcm_.data() + pendingSamples_, sumOfSquares);
     pendingSamples_ += static_cast<std::size_t>(count);
     first += count;
     if (pendingSamples_ >= chunkSamples) flush();
@@ -134,7 +134,7 @@ void AudioChunks::flush() {
   if (pendingSamples_ == 0) return;
   const double durationMs =
       static_cast<double>(pendingSamples_) / static_cast<double>(rate_) * 1000.0;
-  audio::ChunkFields fields;
+  ChunkFields fields;
   fields.sequence = sequence_;
   fields.startedAtMs = roundToInteger(startMs_);
   fields.durationMs = std::max<std::int64_t>(1, roundToInteger(durationMs));
@@ -145,4 +145,4 @@ void AudioChunks::flush() {
   pendingSamples_ = 0;
 }
 
-}  // namespace mirevo
+}  // namespace mirevo::audio

@@ -15,7 +15,7 @@
 #include "platform/PcmBuffer.hpp"
 #include "platform/SampleBuffer.hpp"
 
-namespace mirevo {
+namespace mirevo::audio {
 
 class AudioChunks {
  public:
@@ -68,4 +68,4 @@ class AudioChunks {
   audio::ChunkLine line_;
 };
 
-}  // namespace mirevo
+}  // namespace mirevo::audio

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "audio/EscapedBase64.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 namespace mirevo::audio {
 namespace {

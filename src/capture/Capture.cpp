@@ -71,8 +71,8 @@ void Capture::start(const std::string& job, const std::optional<std::string>& de
       service.makeStream(filter, streamConfiguration(device), callbacks);
 
   origin_ = platform_.clock.hostSeconds();
-  microphone_ = std::make_unique<AudioChunks>(job, "microphone", origin_, platform_.clock);
-  system_ = std::make_unique<AudioChunks>(job, "system", origin_, platform_.clock);
+  microphone_ = std::make_unique<audio::AudioChunks>(job, "microphone", origin_, platform_.clock);
+  system_ = std::make_unique<audio::AudioChunks>(job, "system", origin_, platform_.clock);
 
   // A failed registration releases the stream with this frame.
   stream->addStreamOutput(callbacks, platform::kOutputTypeAudio, queue_);

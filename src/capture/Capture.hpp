@@ -85,8 +85,8 @@ class Capture : public std::enable_shared_from_this<Capture> {
   const std::shared_ptr<platform::SerialQueue> queue_;
   std::unique_ptr<platform::Stream> stream_;
   std::unique_ptr<platform::RepeatingTimer> timer_;
-  std::unique_ptr<AudioChunks> microphone_;
-  std::unique_ptr<AudioChunks> system_;
+  std::unique_ptr<audio::AudioChunks> microphone_;
+  std::unique_ptr<audio::AudioChunks> system_;
   bool stopped_ = false;
   double origin_ = 0.0;
 };

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "capture/Capture.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 namespace mirevo {
 namespace {
@@ -24,7 +24,7 @@ std::int64_t wholeSeconds(double elapsed) {
 }
 
 // An inactive source reports the integer 0, not its last level.
-nlohmann::json levelOf(const AudioChunks& source, bool active) {
+nlohmann::json levelOf(const audio::AudioChunks& source, bool active) {
   if (!active) return 0;
   return source.level();
 }

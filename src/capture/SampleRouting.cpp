@@ -1,7 +1,7 @@
 #include <exception>
 
 #include "capture/Capture.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 #include "platform/Error.hpp"
 
 namespace mirevo {
@@ -9,7 +9,7 @@ namespace mirevo {
 void Capture::didOutputSampleBuffer(const platform::SampleBuffer& buffer, int outputType) {
   // A stopped session does no work at all per buffer.
   if (stopped_) return;
-  AudioChunks* destination = nullptr;
+  audio::AudioChunks* destination = nullptr;
   if (outputType == platform::kOutputTypeMicrophone) destination = microphone_.get();
   if (outputType == platform::kOutputTypeAudio) destination = system_.get();
   if (destination == nullptr) return;

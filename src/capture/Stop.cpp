@@ -1,5 +1,5 @@
 #include "capture/Capture.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 namespace mirevo {
 

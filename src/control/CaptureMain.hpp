@@ -21,8 +21,8 @@
 #include "control/Command.hpp"
 #include "control/Events.hpp"
 #include "control/LineReader.hpp"
-#include "control/Output.hpp"
 #include "control/UnicodeEquivalence.hpp"
+#include "events/Output.hpp"
 #include "platform/Error.hpp"
 
 namespace mirevo::control {

@@ -1,5 +1,5 @@
 #include "control/LineReader.hpp"
-#include "control/WaitForDescriptor.hpp"
+#include "events/WaitForDescriptor.hpp"
 
 #include <poll.h>
 #include <unistd.h>
@@ -85,7 +85,8 @@ bool LineReader::refill() {
     }
     if (got < 0 && errno == EINTR) continue;
     // A parent may hand over a non-blocking pipe: wait as a blocking read would.
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitForDescriptor(fd_, POLLIN))
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+        events::waitForDescriptor(fd_, POLLIN))
       continue;
     finished_ = true;
     if (got < 0) {

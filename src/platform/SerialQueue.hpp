@@ -27,7 +27,8 @@ class SerialQueue {
   // Any thread. Returns at once.
   virtual void async(std::function<void()> work) = 0;
   // Runs `work` after everything queued before it and returns when it has run.
-  // Never call it from work running on this queue: it would wait for itself.
+  // Called from work running on this queue, it runs `work` in place, at once:
+  // waiting for the queue would mean waiting for itself.
   virtual void sync(std::function<void()> work) = 0;
   // A timer whose handler runs on this queue; not started until resume().
   virtual std::unique_ptr<RepeatingTimer> makeTimer(double intervalSeconds,
@@ -37,6 +38,8 @@ class SerialQueue {
 class QueueFactory {
  public:
   virtual ~QueueFactory() = default;
+  // `label` names the queue where the system shows it (the worker thread's
+  // name); it does not change what the queue does.
   virtual std::shared_ptr<SerialQueue> makeSerialQueue(const std::string& label) = 0;
 };
 

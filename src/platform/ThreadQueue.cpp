@@ -1,5 +1,7 @@
 #include "platform/ThreadQueue.hpp"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -127,11 +129,13 @@ void ThreadQueue::Core::run() {
   }
 }
 
-ThreadQueue::ThreadQueue(std::string label)
-    : label_(std::move(label)), core_(std::make_shared<Core>()) {
+ThreadQueue::ThreadQueue(const std::string& label) : core_(std::make_shared<Core>()) {
   // The worker keeps the core alive, so it can finish safely after a
   // destructor that ran on the worker itself has detached it.
   worker_ = std::thread([core = core_] { core->run(); });
+  // A name only helps whoever looks at the process's threads; failing to set
+  // it changes nothing.
+  ::pthread_setname_np(worker_.native_handle(), label.substr(0, 15).c_str());
   std::lock_guard lock(core_->mutex);
   core_->worker = worker_.get_id();
 }

@@ -10,12 +10,14 @@
 
 #include "AudioTestSupport.hpp"
 #include "CapturedOutput.hpp"
+#include "MonoMixReference.hpp"
 #include "audio/AudioChunks.hpp"
 #include "platform/sim/SimSampleBuffer.hpp"
 
 namespace mirevo {
 namespace {
 
+using audio::AudioChunks;
 using platform::sim::SimSampleBuffer;
 using testing::CapturedOutput;
 using testing::ManualClock;
@@ -95,44 +97,8 @@ TEST(AudioChunksConversion, GivesTheExactSampleForEveryTypeAndLayout) {
   }
 }
 
-// The rule one sample at a time, written as plainly as it reads.
-template <typename Sample>
-float readSample(Sample s) {
-  if constexpr (std::is_same_v<Sample, float>) return s;
-  if constexpr (std::is_same_v<Sample, std::int16_t>)
-    return static_cast<float>(s) * (1.0f / 32768.0f);
-  if constexpr (std::is_same_v<Sample, std::int32_t>) return static_cast<float>(s) * 0x1p-31f;
-}
-
-struct Reference {
-  std::vector<std::int16_t> samples;
-  double level = 0.0;
-};
-
-template <typename Sample>
-Reference reference(const std::vector<std::vector<Sample>>& channels) {
-  Reference result;
-  double squares = 0.0;
-  const std::size_t frameCount = channels[0].size();
-  for (std::size_t f = 0; f < frameCount; ++f) {
-    float sum = 0.0f;
-    for (const auto& channel : channels) sum += readSample(channel[f]);
-    const float mono = sum / static_cast<float>(channels.size());
-    float clamped = mono;
-    if (std::isnan(mono) || std::isinf(mono))
-      clamped = 0.0f;
-    else if (mono > 1.0f)
-      clamped = 1.0f;
-    else if (mono < -1.0f)
-      clamped = -1.0f;
-    result.samples.push_back(static_cast<std::int16_t>(std::trunc(clamped * 32767.0f)));
-    const float square = clamped * clamped;
-    squares += square;
-  }
-  result.level = std::min(1.0, 4.0 * std::sqrt(squares / static_cast<double>(frameCount)));
-  return result;
-}
-
+// Random channels: mostly in range, some beyond, and for float a few NaN and
+// infinities.
 template <typename Sample>
 std::vector<std::vector<Sample>> randomChannels(std::mt19937& random, std::uint32_t channels,
                                                 std::size_t frameCount) {
@@ -140,7 +106,6 @@ std::vector<std::vector<Sample>> randomChannels(std::mt19937& random, std::uint3
   for (auto& channel : data) {
     for (auto& s : channel) {
       if constexpr (std::is_same_v<Sample, float>) {
-        // Mostly in range, some beyond, a few NaN and infinities.
         const std::uint32_t pick = random() % 64;
         s = pick == 0   ? kNaN
             : pick == 1 ? -kInf
@@ -163,7 +128,7 @@ void checkAgainstReference(std::uint32_t seed) {
       double level = -1.0;
       const auto samples =
           convert(SimSampleBuffer::fromChannels<Sample>(data, 48000.0, interleaved), &level);
-      const Reference expected = reference(data);
+      const testing::MonoMix expected = testing::referenceMonoMix(data);
       ASSERT_EQ(samples, expected.samples) << channels << " channels, interleaved " << interleaved;
       ASSERT_EQ(level, expected.level) << channels << " channels, interleaved " << interleaved;
     }
@@ -203,7 +168,7 @@ TEST(AudioChunksConversion, LevelCoversTheWholeBufferAcrossAOneSecondCut) {
   std::fill(samples.begin() + 24000, samples.end(), 0.05f);
   chunks.append(SimSampleBuffer::mono<float>(samples, 48000.0, 0.5));
   EXPECT_EQ(output.events().size(), 1u);
-  EXPECT_EQ(chunks.level(), reference<float>({samples}).level);
+  EXPECT_EQ(chunks.level(), testing::referenceMonoMix<float>({samples}).level);
 }
 
 }  // namespace

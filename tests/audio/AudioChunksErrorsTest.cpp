@@ -17,6 +17,7 @@
 namespace mirevo {
 namespace {
 
+using audio::AudioChunks;
 using platform::SampleType;
 using platform::sim::SimSampleBuffer;
 

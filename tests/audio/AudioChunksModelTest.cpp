@@ -15,13 +15,15 @@
 
 #include "AudioTestSupport.hpp"
 #include "CapturedOutput.hpp"
+#include "MonoMixReference.hpp"
 #include "audio/AudioChunks.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 #include "platform/sim/SimSampleBuffer.hpp"
 
 namespace mirevo {
 namespace {
 
+using audio::AudioChunks;
 using platform::sim::SimSampleBuffer;
 
 // The accumulator's rules, literally, one sample at a time.
@@ -49,12 +51,8 @@ class ModelChunks {
     double squares = 0.0;
     const std::size_t count = frames[0].size();
     for (std::size_t f = 0; f < count; ++f) {
-      float sum = 0.0f;
-      for (const auto& channel : frames) sum += channel[f];
-      const float mono = sum / static_cast<float>(frames.size());
-      float clamped = mono > 1.0f ? 1.0f : mono < -1.0f ? -1.0f : mono;
-      if (!std::isfinite(mono)) clamped = 0.0f;
-      pcm_.push_back(static_cast<std::int16_t>(clamped * 32767.0f));
+      const float clamped = testing::clampedMono(frames, f);
+      pcm_.push_back(testing::pcm16Of(clamped));
       if (static_cast<std::int64_t>(pcm_.size()) * 2 >= 2 * rate_) flush();
       squares += clamped * clamped;
     }

@@ -8,12 +8,13 @@
 #include "AudioTestSupport.hpp"
 #include "CapturedOutput.hpp"
 #include "audio/AudioChunks.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 #include "platform/sim/SimSampleBuffer.hpp"
 
 namespace mirevo {
 namespace {
 
+using audio::AudioChunks;
 using platform::sim::SimSampleBuffer;
 
 // Time zero at the host clock's zero keeps the stamps below exact in binary.

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AudioTestSupport.hpp"
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 namespace mirevo::audio {
 namespace {

@@ -2,13 +2,17 @@
 // command loop's thread stops or lets go. Run these under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "ChunkSamples.hpp"
+#include "SimSession.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -18,48 +22,66 @@ using platform::kOutputTypeAudio;
 using platform::kOutputTypeMicrophone;
 
 constexpr std::int64_t kFrames = 480;  // 10 ms
+// Bounds every wait on the other threads: a hang fails the test instead.
+constexpr auto kPatience = std::chrono::seconds(10);
+
+// Yields until `done` holds; false when it still does not after kPatience.
+bool waitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
 
 // Plays a platform thread: delivers 10 ms buffers of both sources, in turn,
-// until the stream stops taking them.
+// until the stream stops taking them (or, when a test gives up early, until
+// it is destroyed).
 class PlatformThread {
  public:
   explicit PlatformThread(sim::SimCaptureService& capture)
       : thread_([this, &capture] {
-          for (std::int64_t i = 0;; ++i) {
+          for (std::int64_t i = 0; !quit_; ++i) {
             const int type = i % 2 == 0 ? kOutputTypeMicrophone : kOutputTypeAudio;
             const double at = static_cast<double>(i / 2) * 0.010;
             if (!capture.deliver(type, tone(0.1f, kFrames, at))) return;
             (type == kOutputTypeMicrophone ? microphoneFrames : systemFrames) += kFrames;
           }
         }) {}
-  ~PlatformThread() { join(); }
+  ~PlatformThread() {
+    quit_ = true;
+    join();
+  }
   void join() {
     if (thread_.joinable()) thread_.join();
   }
-  // Busy until the platform has handed over `frames` of each source.
-  void awaitFrames(std::int64_t frames) const {
-    while (microphoneFrames < frames || systemFrames < frames) std::this_thread::yield();
+  // Busy until the platform has handed over `frames` of each source; false
+  // when it has not within kPatience.
+  [[nodiscard]] bool awaitFrames(std::int64_t frames) const {
+    return waitUntil([&] { return microphoneFrames >= frames && systemFrames >= frames; });
   }
 
   std::atomic<std::int64_t> microphoneFrames{0};
   std::atomic<std::int64_t> systemFrames{0};
 
  private:
+  std::atomic<bool> quit_{false};
   std::thread thread_;
 };
 
 std::int64_t samplesIn(const nlohmann::json& chunk) {
-  return static_cast<std::int64_t>(chunk.at("dataBase64").get<std::string>().size()) / 4 * 3 / 2;
+  return static_cast<std::int64_t>(chunkSamples(chunk).size());
 }
 
 TEST(ConcurrencyTest, AudioDeliveredRightUpToTheStopIsNeverLostAndNothingFollowsCompleted) {
   for (int round = 0; round < 10; ++round) {
     SCOPED_TRACE(round);
     CapturedOutput output;
-    Recording recording(sim::SimQueues::threads);
+    SimSession recording(sim::SimQueues::threads);
     recording.start();
     PlatformThread platform(recording.sim.capture);
-    platform.awaitFrames(10 * kFrames);
+    ASSERT_TRUE(platform.awaitFrames(10 * kFrames));
     recording.capture->stop();
     platform.join();
 
@@ -86,10 +108,10 @@ TEST(ConcurrencyTest, AStreamErrorRacingAStopEndsTheSessionExactlyOnce) {
   for (int round = 0; round < 20; ++round) {
     SCOPED_TRACE(round);
     CapturedOutput output;
-    Recording recording(sim::SimQueues::threads);
+    SimSession recording(sim::SimQueues::threads);
     recording.start();
     PlatformThread platform(recording.sim.capture);
-    platform.awaitFrames(2 * kFrames);
+    ASSERT_TRUE(platform.awaitFrames(2 * kFrames));
     std::thread reporter(
         [&] { recording.sim.capture.reportStreamError(Error("SCStreamErrorDomain", 4, "lost")); });
     recording.capture->stop();
@@ -109,10 +131,10 @@ TEST(ConcurrencyTest, LettingGoWhileThePlatformDeliversEndsAllWorkOfTheSession) 
   for (int round = 0; round < 10; ++round) {
     SCOPED_TRACE(round);
     CapturedOutput output;
-    Recording recording(sim::SimQueues::threads);
+    SimSession recording(sim::SimQueues::threads);
     recording.start();
     PlatformThread platform(recording.sim.capture);
-    platform.awaitFrames(200 * kFrames);
+    ASSERT_TRUE(platform.awaitFrames(200 * kFrames));
     recording.capture.reset();
     platform.join();
     const std::string after = output.text();
@@ -124,12 +146,12 @@ TEST(ConcurrencyTest, LettingGoWhileThePlatformDeliversEndsAllWorkOfTheSession) 
 
 TEST(ConcurrencyTest, TheLastReferenceMayBeReleasedByTheSessionsOwnQueue) {
   CapturedOutput output;
-  Recording recording(sim::SimQueues::threads);
+  SimSession recording(sim::SimQueues::threads);
   recording.start();
   ASSERT_TRUE(recording.sim.capture.reportStreamError(Error("SCStreamErrorDomain", 4, "lost")));
   const std::weak_ptr<Capture> session = recording.capture;
   recording.capture.reset();
-  while (!session.expired()) std::this_thread::yield();
+  ASSERT_TRUE(waitUntil([&] { return session.expired(); }));
   const auto types = output.types();
   ASSERT_FALSE(types.empty());
   EXPECT_EQ(types.back(), "failed");

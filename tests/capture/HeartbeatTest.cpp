@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "SimSession.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -41,7 +41,7 @@ const std::vector<HeartbeatRow> kDecisionTable = {
 // One status event, from a session whose sources last delivered `age` ago.
 nlohmann::json statusFor(const SourceAge& age) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   recording.start();
   recording.drain();  // the first tick
   // Levels 0.5 and 0.25: a quarter and an eighth of full scale.
@@ -96,7 +96,7 @@ TEST(HeartbeatTest, ElapsedSecondsAreWholeAndNeverNegative) {
   for (const auto& [sinceOrigin, expected] : rows) {
     SCOPED_TRACE(sinceOrigin);
     CapturedOutput output;
-    Recording recording;
+    SimSession recording;
     recording.start();
     recording.sim.clock.setHostSeconds(kOriginSeconds + sinceOrigin);
     recording.drain();
@@ -109,7 +109,7 @@ TEST(HeartbeatTest, ElapsedSecondsAreWholeAndNeverNegative) {
 
 TEST(HeartbeatTest, AnInactiveTickIsWrittenExactly) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   recording.start();
   recording.sim.clock.setHostSeconds(kOriginSeconds + 3.2);
   recording.drain();
@@ -123,7 +123,7 @@ TEST(HeartbeatTest, AnInactiveTickIsWrittenExactly) {
 
 TEST(HeartbeatTest, NothingAfterTheSessionHasStopped) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   recording.start();
   recording.sim.clock.advance(2.0);  // ticks queued but not yet run
   recording.capture->stop();         // runs them before its final step
@@ -134,7 +134,7 @@ TEST(HeartbeatTest, NothingAfterTheSessionHasStopped) {
 
 TEST(HeartbeatTest, NothingAfterTheSessionIsGoneThoughItsTimerStillFires) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   recording.start();
   const auto queue = recording.sim.lastQueue();  // outlives the session here
   const std::weak_ptr<Capture> session = recording.capture;

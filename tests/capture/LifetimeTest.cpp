@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "SimSession.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -16,7 +16,7 @@ using platform::Error;
 
 TEST(LifetimeTest, ReleasingARunningSessionStopsNothingFlushesNothingEmitsNothing) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   recording.start();
   recording.deliverMicrophone(0.1f, 480, 0.0);
   recording.drain();
@@ -34,7 +34,7 @@ TEST(LifetimeTest, ReleasingARunningSessionStopsNothingFlushesNothingEmitsNothin
 
 TEST(LifetimeTest, WorkAlreadyHandedToTheQueueFindsTheSessionGone) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   recording.start();
   const auto queue = recording.sim.lastQueue();  // kept past the session
   recording.deliverMicrophone(0.1f, 480, 0.0);
@@ -49,7 +49,7 @@ TEST(LifetimeTest, WorkAlreadyHandedToTheQueueFindsTheSessionGone) {
 
 TEST(LifetimeTest, AHandedOverStreamErrorKeepsTheSessionUntilItHasRun) {
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
   recording.start();
   recording.deliverSystem(0.1f, 480, 0.0);
   ASSERT_TRUE(recording.sim.capture.reportStreamError(Error("SCStreamErrorDomain", 2, "gone")));

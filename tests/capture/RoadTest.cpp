@@ -1,18 +1,19 @@
 // Recordings driven through the real command loop, over the session on the
 // simulated platform, checked event by event.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "CommandInput.hpp"
+#include "SimSession.hpp"
 #include "control/CaptureMain.hpp"
 
 namespace mirevo::testing {
@@ -29,14 +30,6 @@ int runLoop(int inputFd, sim::SimPlatform& sim) {
 
 void writeAll(int fd, const std::string& text) {
   ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
-
-// The whole input at once, as a file the loop reads to its end.
-int inputFile(const std::string& text) {
-  const int fd = ::memfd_create("commands", MFD_CLOEXEC);
-  writeAll(fd, text);
-  ::lseek(fd, 0, SEEK_SET);
-  return fd;
 }
 
 const std::string kDevices =
@@ -61,7 +54,14 @@ TEST(RoadTest, OneRecordingFromTheDeviceListToCompleted) {
            "\"microphoneDeviceId\":\"usb-3\"}\n");
 
   // The loop's start hands the first tick over as its last step.
-  const auto queue = started.get_future().get();
+  auto startedQueue = started.get_future();
+  if (startedQueue.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ::close(pipeFds[1]);  // ends the loop's input
+    loop.join();
+    ::close(pipeFds[0]);
+    FAIL() << "the loop did not start the recording";
+  }
+  const auto queue = startedQueue.get();
   queue->waitForPending();
   queue->runPending();
 
@@ -121,14 +121,13 @@ TEST(RoadTest, AFailedStartIsReportedAndCleanedUpAndTheNextStartRecords) {
   sim::SimPlatform sim;
   prepare(sim);
   sim.capture.failAt(SimStep::startCapture, Error("SCStreamErrorDomain", -3805, "busy"));
-  const int input = inputFile(
+  const CommandInput input(
       "{\"type\":\"start\",\"sessionId\":\"sess-1\",\"jobId\":\"job-1\"}\n"
       "{\"type\":\"start\",\"sessionId\":\"sess-2\",\"jobId\":\"job-2\"}\n"
       "{\"type\":\"start\",\"sessionId\":\"sess-3\",\"jobId\":\"job-3\"}\n"
       "{\"type\":\"start\",\"sessionId\":\"sess-4\",\"jobId\":\"job-4\","
       "\"microphoneDeviceId\":\"gone\"}\n");
-  EXPECT_EQ(runLoop(input, sim), 0);
-  ::close(input);
+  EXPECT_EQ(runLoop(input.fd(), sim), 0);
   EXPECT_EQ(output.lines(),
             (std::vector<std::string>{
                 R"({"message":"busy","sessionId":"sess-1","type":"failed"})",
@@ -154,15 +153,14 @@ TEST(RoadTest, ARecordingThatFailedWithinStaysActiveUntilStoppedAndCompletesNoth
       EXPECT_TRUE(sim.capture.deliver(platform::kOutputTypeMicrophone, unconvertible()));
     }
   });
-  const int input = inputFile(
+  const CommandInput input(
       "{\"type\":\"start\",\"sessionId\":\"sess-1\",\"jobId\":\"job-1\"}\n"
       "{\"type\":\"start\",\"sessionId\":\"sess-2\",\"jobId\":\"job-2\"}\n"
       "{\"type\":\"stop\",\"sessionId\":\"sess-1\"}\n"
       "{\"type\":\"stop\",\"sessionId\":\"sess-1\"}\n"
       "{\"type\":\"start\",\"sessionId\":\"sess-2\",\"jobId\":\"job-2\",\"microphoneDeviceId\":"
       "\"builtin-mic\"}\n");
-  EXPECT_EQ(runLoop(input, sim), 0);
-  ::close(input);
+  EXPECT_EQ(runLoop(input.fd(), sim), 0);
   EXPECT_EQ(
       output.lines(),
       (std::vector<std::string>{

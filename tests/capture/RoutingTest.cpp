@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "SimSession.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -22,7 +22,7 @@ class RoutingTest : public ::testing::Test {
     output.clear();
   }
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
 };
 
 TEST_F(RoutingTest, EachSourceGoesToItsOwnAccumulatorNeverCrosswise) {

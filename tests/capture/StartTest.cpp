@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "SimSession.hpp"
 #include "capture/CaptureErrors.hpp"
 
 namespace mirevo::testing {
@@ -29,116 +29,127 @@ struct StartFailure {
   std::int64_t code;
   std::string message;
   std::vector<std::string> calls;
-  bool accumulators;  // what the failed start leaves behind
-  bool stream;
+  bool accumulators = false;  // what the failed start leaves behind
+  bool stream = false;
 };
 
 // Each row also breaks every later check, so the first failure has to win.
 const std::vector<StartFailure> kStartFailures = {
-    {"permission refused, even with no display and a missing microphone",
-     [](sim::SimPlatform& sim) {
-       sim.capture.setMicrophoneAccess(false);
-       sim.capture.setDisplays({});
-     },
-     "gone",
-     "MirevoCapture",
-     1,
-     kPermission,
-     {"requestMicrophoneAccess"},
-     false,
-     false},
-    {"shareable content refused, passed on unchanged",
-     [](sim::SimPlatform& sim) {
-       sim.capture.failAt(SimStep::shareableContent, Error("SCStreamErrorDomain", -3801, "denied"));
-       sim.capture.setDisplays({});
-     },
-     "gone",
-     "SCStreamErrorDomain",
-     -3801,
-     "denied",
-     {"requestMicrophoneAccess", "shareableContent"},
-     false,
-     false},
-    {"no display, even with a missing microphone",
-     [](sim::SimPlatform& sim) { sim.capture.setDisplays({}); },
-     "gone",
-     "MirevoCapture",
-     2,
-     kNoDisplay,
-     {"requestMicrophoneAccess", "shareableContent"},
-     false,
-     false},
-    {"requested microphone not listed",
-     [](sim::SimPlatform&) {},
-     "gone",
-     "MirevoCapture",
-     3,
-     kMicrophoneGone,
-     {"requestMicrophoneAccess", "shareableContent", "defaultAudioDevice", "discoverAudioDevices"},
-     false,
-     false},
-    {"an empty identifier is a request too",
-     [](sim::SimPlatform&) {},
-     "",
-     "MirevoCapture",
-     3,
-     kMicrophoneGone,
-     {"requestMicrophoneAccess", "shareableContent", "defaultAudioDevice", "discoverAudioDevices"},
-     false,
-     false},
-    {"any identifier while no device is listed",
-     [](sim::SimPlatform& sim) { sim.devices.setDevices({}); },
-     "builtin-mic",
-     "MirevoCapture",
-     3,
-     kMicrophoneGone,
-     {"requestMicrophoneAccess", "shareableContent", "defaultAudioDevice", "discoverAudioDevices"},
-     false,
-     false},
-    {"system audio output refused",
-     [](sim::SimPlatform& sim) {
-       sim.capture.failAt(SimStep::addAudioOutput, Error("SCStreamErrorDomain", -3802, "audio"));
-       sim.capture.failAt(SimStep::startCapture, Error("SCStreamErrorDomain", -3803, "start"));
-     },
-     std::nullopt,
-     "SCStreamErrorDomain",
-     -3802,
-     "audio",
-     {"requestMicrophoneAccess", "shareableContent", "makeStream", "addStreamOutput 1",
-      "destroyStream"},
-     true,
-     false},
-    {"microphone output refused",
-     [](sim::SimPlatform& sim) {
-       sim.capture.failAt(SimStep::addMicrophoneOutput, Error("SCStreamErrorDomain", -3804, "mic"));
-     },
-     std::nullopt,
-     "SCStreamErrorDomain",
-     -3804,
-     "mic",
-     {"requestMicrophoneAccess", "shareableContent", "makeStream", "addStreamOutput 1",
-      "addStreamOutput 2", "destroyStream"},
-     true,
-     false},
-    {"capture refused to start",
-     [](sim::SimPlatform& sim) {
-       sim.capture.failAt(SimStep::startCapture, Error("SCStreamErrorDomain", -3805, "start"));
-     },
-     std::nullopt,
-     "SCStreamErrorDomain",
-     -3805,
-     "start",
-     {"requestMicrophoneAccess", "shareableContent", "makeStream", "addStreamOutput 1",
-      "addStreamOutput 2", "startCapture"},
-     true,
-     true},
+    {.name = "permission refused, even with no display and a missing microphone",
+     .script =
+         [](sim::SimPlatform& sim) {
+           sim.capture.setMicrophoneAccess(false);
+           sim.capture.setDisplays({});
+         },
+     .device = "gone",
+     .domain = "MirevoCapture",
+     .code = 1,
+     .message = kPermission,
+     .calls = {"requestMicrophoneAccess"},
+     .accumulators = false,
+     .stream = false},
+    {.name = "shareable content refused, passed on unchanged",
+     .script =
+         [](sim::SimPlatform& sim) {
+           sim.capture.failAt(SimStep::shareableContent,
+                              Error("SCStreamErrorDomain", -3801, "denied"));
+           sim.capture.setDisplays({});
+         },
+     .device = "gone",
+     .domain = "SCStreamErrorDomain",
+     .code = -3801,
+     .message = "denied",
+     .calls = {"requestMicrophoneAccess", "shareableContent"},
+     .accumulators = false,
+     .stream = false},
+    {.name = "no display, even with a missing microphone",
+     .script = [](sim::SimPlatform& sim) { sim.capture.setDisplays({}); },
+     .device = "gone",
+     .domain = "MirevoCapture",
+     .code = 2,
+     .message = kNoDisplay,
+     .calls = {"requestMicrophoneAccess", "shareableContent"},
+     .accumulators = false,
+     .stream = false},
+    {.name = "requested microphone not listed",
+     .script = [](sim::SimPlatform&) {},
+     .device = "gone",
+     .domain = "MirevoCapture",
+     .code = 3,
+     .message = kMicrophoneGone,
+     .calls = {"requestMicrophoneAccess", "shareableContent", "defaultAudioDevice",
+               "discoverAudioDevices"},
+     .accumulators = false,
+     .stream = false},
+    {.name = "an empty identifier is a request too",
+     .script = [](sim::SimPlatform&) {},
+     .device = "",
+     .domain = "MirevoCapture",
+     .code = 3,
+     .message = kMicrophoneGone,
+     .calls = {"requestMicrophoneAccess", "shareableContent", "defaultAudioDevice",
+               "discoverAudioDevices"},
+     .accumulators = false,
+     .stream = false},
+    {.name = "any identifier while no device is listed",
+     .script = [](sim::SimPlatform& sim) { sim.devices.setDevices({}); },
+     .device = "builtin-mic",
+     .domain = "MirevoCapture",
+     .code = 3,
+     .message = kMicrophoneGone,
+     .calls = {"requestMicrophoneAccess", "shareableContent", "defaultAudioDevice",
+               "discoverAudioDevices"},
+     .accumulators = false,
+     .stream = false},
+    {.name = "system audio output refused",
+     .script =
+         [](sim::SimPlatform& sim) {
+           sim.capture.failAt(SimStep::addAudioOutput,
+                              Error("SCStreamErrorDomain", -3802, "audio"));
+           sim.capture.failAt(SimStep::startCapture, Error("SCStreamErrorDomain", -3803, "start"));
+         },
+     .device = std::nullopt,
+     .domain = "SCStreamErrorDomain",
+     .code = -3802,
+     .message = "audio",
+     .calls = {"requestMicrophoneAccess", "shareableContent", "makeStream", "addStreamOutput 1",
+               "destroyStream"},
+     .accumulators = true,
+     .stream = false},
+    {.name = "microphone output refused",
+     .script =
+         [](sim::SimPlatform& sim) {
+           sim.capture.failAt(SimStep::addMicrophoneOutput,
+                              Error("SCStreamErrorDomain", -3804, "mic"));
+         },
+     .device = std::nullopt,
+     .domain = "SCStreamErrorDomain",
+     .code = -3804,
+     .message = "mic",
+     .calls = {"requestMicrophoneAccess", "shareableContent", "makeStream", "addStreamOutput 1",
+               "addStreamOutput 2", "destroyStream"},
+     .accumulators = true,
+     .stream = false},
+    {.name = "capture refused to start",
+     .script =
+         [](sim::SimPlatform& sim) {
+           sim.capture.failAt(SimStep::startCapture, Error("SCStreamErrorDomain", -3805, "start"));
+         },
+     .device = std::nullopt,
+     .domain = "SCStreamErrorDomain",
+     .code = -3805,
+     .message = "start",
+     .calls = {"requestMicrophoneAccess", "shareableContent", "makeStream", "addStreamOutput 1",
+               "addStreamOutput 2", "startCapture"},
+     .accumulators = true,
+     .stream = true},
 };
 
 TEST(StartSequenceTest, FirstFailureWinsAndLeavesExactlyWhatWasMade) {
   for (const auto& row : kStartFailures) {
     SCOPED_TRACE(row.name);
     CapturedOutput output;
-    Recording recording;
+    SimSession recording;
     row.script(recording.sim);
     try {
       recording.start(row.device);
@@ -181,7 +192,7 @@ TEST(StartSequenceTest, ErrorsOfItsOwnDomainCarryTheFixedTexts) {
 class StartedSessionTest : public ::testing::Test {
  protected:
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
 };
 
 TEST_F(StartedSessionTest, StartsInOrderWithTheFullConfigurationAndEmitsNothingItself) {

@@ -1,10 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "SimSession.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -52,7 +53,7 @@ class StopTest : public ::testing::Test {
   }
 
   CapturedOutput output;
-  Recording recording;
+  SimSession recording;
 };
 
 const std::vector<std::string> kLastChunksAndCompleted = {"chunk microphone 0 10ms",
@@ -159,33 +160,45 @@ TEST_F(StopTest, AudioDeliveredWhileStoppingGoesOutBeforeCompleted) {
                                       "chunk system 0 40ms", "completed"}));
 }
 
-TEST(StopBeforeStartTest, StopAfterAStartThatKeptNoStreamStillCompletes) {
-  CapturedOutput output;
-  Recording recording;
-  recording.sim.capture.setMicrophoneAccess(false);
-  EXPECT_THROW(recording.start(), Error);
-  recording.capture->stop();
-  EXPECT_EQ(output.lines(),
-            std::vector<std::string>{R"({"sessionId":"sess-1","type":"completed"})"});
-  EXPECT_FALSE(recording.sim.calls.contains("stopCapture"));
-}
+// A session that never got to record still answers stop with `completed`,
+// and stops a stream it kept.
+struct StopBeforeStartCase {
+  const char* name;
+  std::function<void(SimSession&)> before;  // what happened instead of a start
+  bool stopsCapture;                        // a stream was kept, so stop stops it
+};
 
-TEST(StopBeforeStartTest, StopOfANeverStartedSessionCompletes) {
-  CapturedOutput output;
-  Recording recording;
-  recording.capture->stop();
-  EXPECT_EQ(output.types(), std::vector<std::string>{"completed"});
-}
+const StopBeforeStartCase kStopsBeforeStart[] = {
+    {.name = "never started", .before = [](SimSession&) {}, .stopsCapture = false},
+    {.name = "start kept no stream",
+     .before =
+         [](SimSession& recording) {
+           recording.sim.capture.setMicrophoneAccess(false);
+           EXPECT_THROW(recording.start(), Error);
+         },
+     .stopsCapture = false},
+    {.name = "capture refused to start",
+     .before =
+         [](SimSession& recording) {
+           recording.sim.capture.failAt(SimStep::startCapture,
+                                        Error("SCStreamErrorDomain", 1, "no"));
+           EXPECT_THROW(recording.start(), Error);
+         },
+     .stopsCapture = true},
+};
 
-TEST(StopBeforeStartTest, StopAfterCaptureRefusedToStartStopsTheKeptStream) {
-  CapturedOutput output;
-  Recording recording;
-  recording.sim.capture.failAt(SimStep::startCapture, Error("SCStreamErrorDomain", 1, "no"));
-  EXPECT_THROW(recording.start(), Error);
-  recording.capture->stop();
-  EXPECT_EQ(output.types(), std::vector<std::string>{"completed"});
-  EXPECT_TRUE(recording.sim.calls.contains("stopCapture"));
-  EXPECT_FALSE(recording.sim.capture.streamAlive());
+TEST(StopBeforeStartTest, CompletesAndStopsOnlyAKeptStream) {
+  for (const auto& row : kStopsBeforeStart) {
+    SCOPED_TRACE(row.name);
+    CapturedOutput output;
+    SimSession recording;
+    row.before(recording);
+    recording.capture->stop();
+    EXPECT_EQ(output.lines(),
+              std::vector<std::string>{R"({"sessionId":"sess-1","type":"completed"})"});
+    EXPECT_EQ(recording.sim.calls.contains("stopCapture"), row.stopsCapture);
+    EXPECT_FALSE(recording.sim.capture.streamAlive());
+  }
 }
 
 }  // namespace

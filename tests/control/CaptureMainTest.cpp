@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
+#include "CommandInput.hpp"
 #include "FakeCapture.hpp"
 
 namespace mirevo::control {
@@ -55,12 +56,9 @@ class CaptureMainTest : public ::testing::Test {
   }
 
   Lines run(std::string_view input, std::vector<std::string> args = {"mirevo-capture"}) {
-    const int fd = ::memfd_create("commands", MFD_CLOEXEC);
-    EXPECT_EQ(::write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    ::lseek(fd, 0, SEEK_SET);
-    const Lines lines = runOn(fd, args);
-    inputOffset = ::lseek(fd, 0, SEEK_CUR);
-    ::close(fd);
+    const testing::CommandInput commands(input);
+    const Lines lines = runOn(commands.fd(), args);
+    inputOffset = commands.offset();
     return lines;
   }
 

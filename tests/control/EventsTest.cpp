@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 namespace mirevo::control {
 namespace {

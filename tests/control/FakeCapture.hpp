@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 #include "platform/Error.hpp"
 
 namespace mirevo::testing {

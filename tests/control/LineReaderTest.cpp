@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <string>
@@ -10,16 +9,10 @@
 #include <tuple>
 #include <vector>
 
+#include "CommandInput.hpp"
+
 namespace mirevo::control {
 namespace {
-
-// An anonymous file holding `bytes`, positioned at its start.
-int fileWith(std::string_view bytes) {
-  const int fd = ::memfd_create("input", MFD_CLOEXEC);
-  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::lseek(fd, 0, SEEK_SET);
-  return fd;
-}
 
 // Every event the reader reports until the end of input, as text: the line
 // itself, "<too long>" or "<error: ...>".
@@ -45,11 +38,9 @@ std::vector<std::string> readAll(LineReader& reader) {
 
 std::vector<std::string> linesOf(std::string_view input, std::size_t readBytes,
                                  std::size_t maxLineBytes = LineReader::kMaxLineBytes) {
-  const int fd = fileWith(input);
-  LineReader reader(fd, maxLineBytes, readBytes);
-  auto seen = readAll(reader);
-  ::close(fd);
-  return seen;
+  const testing::CommandInput file(input);
+  LineReader reader(file.fd(), maxLineBytes, readBytes);
+  return readAll(reader);
 }
 
 struct FramingCase {

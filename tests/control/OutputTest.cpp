@@ -1,4 +1,4 @@
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -13,7 +13,7 @@ namespace {
 class ManualQueueTest : public ::testing::Test {
  protected:
   SimClock clock;
-  ManualQueue queue{"test.manual", clock};
+  ManualQueue queue{clock};
   std::vector<std::string> ran;
   std::function<void()> record(std::string name) {
     return [this, name] { ran.push_back(name); };
@@ -43,7 +43,7 @@ TEST_F(ManualQueueTest, SyncRunsEverythingQueuedBeforeItThenItsWork) {
 }
 
 TEST_F(ManualQueueTest, DestroyingDiscardsQueuedWork) {
-  auto doomed = std::make_unique<ManualQueue>("test.doomed", clock);
+  auto doomed = std::make_unique<ManualQueue>(clock);
   doomed->async(record("never"));
   doomed.reset();
   EXPECT_TRUE(ran.empty());

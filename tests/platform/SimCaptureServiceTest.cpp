@@ -37,8 +37,8 @@ class SimCaptureServiceTest : public ::testing::Test {
   SimPlatform sim;
   Received received;
   std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>(received);
-  std::shared_ptr<ManualQueue> audioQueue = std::make_shared<ManualQueue>("audio", sim.clock);
-  std::shared_ptr<ManualQueue> micQueue = std::make_shared<ManualQueue>("mic", sim.clock);
+  std::shared_ptr<ManualQueue> audioQueue = std::make_shared<ManualQueue>(sim.clock);
+  std::shared_ptr<ManualQueue> micQueue = std::make_shared<ManualQueue>(sim.clock);
   std::shared_ptr<SampleBuffer> buffer =
       std::make_shared<SimSampleBuffer>(SimSampleBuffer::silence(480, 48000));
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <thread>
@@ -10,6 +11,12 @@
 
 namespace mirevo::platform {
 namespace {
+
+// Waits for `future` at most ten seconds: a queue that hangs fails the test
+// instead of stalling it.
+bool arrives(std::future<void> future) {
+  return future.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
 
 // Runs a destructor-observable callback when the last copy is released.
 std::shared_ptr<void> sentinel(std::function<void()> onRelease) {
@@ -74,7 +81,7 @@ TEST(ThreadQueueTest, TimerTicksAtOnceOnResumeThenRepeatsUntilCancelledFromItsHa
     }
   });
   queue.sync([&] { timer->resume(); });
-  thirdTick.get_future().wait();
+  EXPECT_TRUE(arrives(thirdTick.get_future()));
 
   // A second timer on the same queue gives the first every chance to tick
   // again; it must not.
@@ -84,7 +91,7 @@ TEST(ThreadQueueTest, TimerTicksAtOnceOnResumeThenRepeatsUntilCancelledFromItsHa
     if (++otherTicks == 10) otherDone.set_value();
   });
   other->resume();
-  otherDone.get_future().wait();
+  EXPECT_TRUE(arrives(otherDone.get_future()));
   other->cancel();
   int ticksAtEnd = 0;
   queue.sync([&] { ticksAtEnd = ticks; });
@@ -112,7 +119,7 @@ TEST(ThreadQueueTest, TickAlreadyQueuedWhenCancelledDoesNotRun) {
     opened.wait();
   });
   resumeGate.set_value();
-  blocking.get_future().wait();
+  EXPECT_TRUE(arrives(blocking.get_future()));
   timer->cancel();
   gate.set_value();
   int seen = -1;

@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "AgentEvents.hpp"
 #include "AgentProcess.hpp"
 #include "PrivatePulse.hpp"
 #include "RecordedAudio.hpp"
@@ -21,35 +22,6 @@ using nlohmann::json;
 
 const json kStart = {{"type", "start"}, {"sessionId", "s-1"}, {"jobId", "j-1"}};
 const json kStop = {{"type", "stop"}, {"sessionId", "s-1"}};
-
-bool isType(const json& event, const char* type) {
-  return event.value("type", "") == type;
-}
-
-bool isChunkOf(const json& event, const char* source) {
-  return isType(event, "audio_chunk") && event.value("source", "") == source;
-}
-
-std::vector<json> chunksOf(const std::vector<json>& events, const char* source) {
-  std::vector<json> chunks;
-  for (const auto& event : events) {
-    if (isChunkOf(event, source)) chunks.push_back(event);
-  }
-  return chunks;
-}
-
-// The differences of more than 100 ms between where a chunk ends and where
-// the next one starts.
-std::vector<int> breaksOf(const std::vector<json>& chunks) {
-  std::vector<int> breaks;
-  for (std::size_t i = 1; i < chunks.size(); ++i) {
-    const int end =
-        chunks[i - 1].at("startedAtMs").get<int>() + chunks[i - 1].at("durationMs").get<int>();
-    const int jump = chunks[i].at("startedAtMs").get<int>() - end;
-    if (std::abs(jump) > 100) breaks.push_back(jump);
-  }
-  return breaks;
-}
 
 std::vector<float> floatsOf(const json& chunk) {
   std::vector<float> samples;

@@ -9,7 +9,6 @@
 // `list_devices` line, and its action runs when the loop lists the devices
 // for it, so everything runs on the test's thread in a fixed order.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -23,7 +22,10 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
-#include "Recording.hpp"
+#include "ChunkSamples.hpp"
+#include "CommandInput.hpp"
+#include "MonoMixReference.hpp"
+#include "SimSession.hpp"
 #include "control/CaptureMain.hpp"
 #include "control/ProcessSignals.hpp"
 
@@ -78,7 +80,7 @@ class Agent {
     std::vector<std::int16_t> samples(static_cast<std::size_t>(frames));
     for (auto& sample : samples) {
       sample = static_cast<std::int16_t>(1 + stream.delivered++ % 32000);
-      if (counted) stream.expected.push_back(converted(sample));
+      if (counted) stream.expected.push_back(convertedPcm16(sample));
     }
     const double at = kOriginSeconds + static_cast<double>(stream.delivered - frames) / 48000.0;
     EXPECT_TRUE(sim.capture.deliver(
@@ -98,12 +100,9 @@ class Agent {
 
   int run(const std::string& input, std::deque<std::function<void()>> actions) {
     points_.actions = std::move(actions);
-    const int fd = ::memfd_create("commands", MFD_CLOEXEC);
-    EXPECT_EQ(::write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    ::lseek(fd, 0, SEEK_SET);
+    const CommandInput commands(input);
     const std::vector<std::string> args = {"mirevo-capture"};
-    const int status = control::CaptureMain<Capture>::main(args, fd, platform_);
-    ::close(fd);
+    const int status = control::CaptureMain<Capture>::main(args, commands.fd(), platform_);
     EXPECT_TRUE(points_.actions.empty()) << "script actions left over";
     return status;
   }
@@ -111,12 +110,6 @@ class Agent {
   sim::SimPlatform sim;
 
  private:
-  // The converter's mapping of a 16-bit input sample: scaled by 2^-15 in, and
-  // by 32767 out, truncated toward zero.
-  static std::int16_t converted(std::int16_t sample) {
-    return static_cast<std::int16_t>(static_cast<float>(sample) * (1.0f / 32768.0f) * 32767.0f);
-  }
-
   struct Stream {
     std::int64_t delivered = 0;
     std::vector<std::int16_t> expected;
@@ -193,18 +186,23 @@ const std::vector<Step> kRecovery = {
 const std::vector<std::string> kRecovered = {"status sess-2", "chunk microphone job-2 0 500ms",
                                              "chunk system job-2 0 250ms", "completed sess-2"};
 
+// The text is built by appending to one string: g++ 12 at -O3 warns falsely
+// (-Wrestrict) about a literal + a temporary string.
 std::string describe(const nlohmann::json& event) {
-  const std::string type = event.at("type");
-  const std::string session =
-      event.contains("sessionId") ? " " + event["sessionId"].get<std::string>() : "";
-  if (type == "audio_chunk") {
-    return "chunk " + event.at("source").get<std::string>() + " " +
-           event.at("jobId").get<std::string>() + " " +
-           std::to_string(event.at("sequence").get<int>()) + " " +
-           std::to_string(event.at("durationMs").get<int>()) + "ms";
+  const auto string = [&](const char* key) -> const std::string& {
+    return event.at(key).get_ref<const std::string&>();
+  };
+  std::string text = string("type");
+  if (text == "audio_chunk") {
+    text = "chunk";
+    for (const char* key : {"source", "jobId"}) text.append(" ").append(string(key));
+    text.append(" ").append(std::to_string(event.at("sequence").get<int>()));
+    text.append(" ").append(std::to_string(event.at("durationMs").get<int>())).append("ms");
+    return text;
   }
-  if (type == "failed") return "failed" + session + ": " + event.at("message").get<std::string>();
-  return type + session;
+  if (event.contains("sessionId")) text.append(" ").append(string("sessionId"));
+  if (string("type") == "failed") text.append(": ").append(string("message"));
+  return text;
 }
 
 std::vector<std::string> describeAll(const std::vector<nlohmann::json>& events) {
@@ -213,29 +211,6 @@ std::vector<std::string> describeAll(const std::vector<nlohmann::json>& events) 
     if (event.at("type") != "devices") result.push_back(describe(event));
   }
   return result;
-}
-
-std::vector<std::int16_t> decodeSamples(const std::string& base64) {
-  static const std::string kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::vector<std::uint8_t> bytes;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const char c : base64) {
-    const auto value = kAlphabet.find(c);
-    if (value == std::string::npos) break;  // padding
-    bits = bits << 6 | static_cast<std::uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes.push_back(static_cast<std::uint8_t>(bits >> count));
-    }
-  }
-  std::vector<std::int16_t> samples;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    samples.push_back(static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8));
-  }
-  return samples;
 }
 
 // Every chunk of every job and source, in order: sequences from 0 without a
@@ -247,7 +222,7 @@ void expectNoAudioLost(Agent& agent, const std::vector<nlohmann::json>& events) 
     if (event.at("type") != "audio_chunk") continue;
     const std::pair<std::string, std::string> key{event.at("jobId"), event.at("source")};
     EXPECT_EQ(event.at("sequence"), nextSequence[key]++) << key.first << " " << key.second;
-    const auto samples = decodeSamples(event.at("dataBase64"));
+    const auto samples = chunkSamples(event);
     received[key].insert(received[key].end(), samples.begin(), samples.end());
   }
   for (const std::string job : {"job-1", "job-2"}) {

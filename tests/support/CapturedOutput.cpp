@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-#include "control/Output.hpp"
+#include "events/Output.hpp"
 
 namespace mirevo::testing {
 

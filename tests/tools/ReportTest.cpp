@@ -8,7 +8,7 @@ namespace mirevo::inspect {
 namespace {
 
 TEST(Report, LevelsAreSummarisedPerSourceOverEveryHeartbeat) {
-  Recording recording;
+  InspectedRecording recording;
   recording.levels = {
       {0, 0.0, 0.0, false, false}, {1, 0.6, 0.1, true, true}, {2, 0.3, 0.0, true, false}};
   const LevelSummary microphone = summariseLevels(recording, "microphone");
@@ -19,7 +19,7 @@ TEST(Report, LevelsAreSummarisedPerSourceOverEveryHeartbeat) {
   const LevelSummary system = summariseLevels(recording, "system");
   EXPECT_DOUBLE_EQ(system.maximum, 0.1);
   EXPECT_EQ(system.active, 1u);
-  EXPECT_EQ(summariseLevels(Recording{}, "system").samples, 0u);
+  EXPECT_EQ(summariseLevels(InspectedRecording{}, "system").samples, 0u);
 }
 
 TEST(Report, NamesEachSourcesBreaksTheEndAndEveryViolation) {

@@ -39,8 +39,8 @@ TEST_F(StreamCheckerTest, SourcesNumberTheirChunksIndependently) {
            chunk("system", 1, 15), CompletedEvent{"sess-42"}});
   EXPECT_EQ(violationText(), "");
   ASSERT_EQ(checker.recordings().size(), 1u);
-  const Recording& recording = checker.recordings().front();
-  EXPECT_EQ(recording.end, Recording::End::completed);
+  const InspectedRecording& recording = checker.recordings().front();
+  EXPECT_EQ(recording.end, InspectedRecording::End::completed);
   EXPECT_EQ(recording.jobId, "job-7");
   EXPECT_EQ(recording.microphone.chunks.size(), 2u);
   EXPECT_DOUBLE_EQ(recording.system.audioMs, 20.0);
@@ -132,7 +132,7 @@ TEST_F(StreamCheckerTest, OneRecordingAtATime) {
 
 TEST_F(StreamCheckerTest, ARecordingFailedFromWithinKeepsItsMessage) {
   feedAll({status(0), FailedEvent{"Unsupported audio format.", "sess-42"}});
-  EXPECT_EQ(checker.recordings().front().end, Recording::End::failed);
+  EXPECT_EQ(checker.recordings().front().end, InspectedRecording::End::failed);
   EXPECT_EQ(describeEnd(checker.recordings().front()), "failed: Unsupported audio format.");
 }
 

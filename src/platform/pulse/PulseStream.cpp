@@ -5,11 +5,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/StreamOutputs.hpp"
 #include "platform/pulse/PulseConnection.hpp"
 #include "platform/pulse/PulseError.hpp"
 #include "platform/pulse/PulseQueries.hpp"
 #include "platform/pulse/SourceRecorder.hpp"
-#include "platform/pulse/StreamOutputs.hpp"
 
 namespace mirevo::platform::pulse {
 

@@ -101,8 +101,7 @@ class ManualTimer final : public RepeatingTimer {
 
 }  // namespace
 
-ManualQueue::ManualQueue(std::string label, SimClock& clock)
-    : label_(std::move(label)), clock_(clock), pending_(std::make_shared<Pending>()) {}
+ManualQueue::ManualQueue(SimClock& clock) : clock_(clock), pending_(std::make_shared<Pending>()) {}
 
 ManualQueue::~ManualQueue() {
   std::deque<std::function<void()>> discarded;
@@ -153,8 +152,8 @@ void ManualQueue::waitForPending() const {
   pending_->queued.wait(lock, [&] { return !pending_->work.empty() || pending_->closed; });
 }
 
-std::shared_ptr<SerialQueue> ManualQueueFactory::makeSerialQueue(const std::string& label) {
-  auto queue = std::make_shared<ManualQueue>(label, clock_);
+std::shared_ptr<SerialQueue> ManualQueueFactory::makeSerialQueue(const std::string& /*label*/) {
+  auto queue = std::make_shared<ManualQueue>(clock_);
   std::lock_guard lock(mutex_);
   made_.push_back(queue);
   return queue;

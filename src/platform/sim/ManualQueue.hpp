@@ -22,7 +22,7 @@ namespace mirevo::platform::sim {
 
 class ManualQueue final : public SerialQueue {
  public:
-  ManualQueue(std::string label, SimClock& clock);
+  explicit ManualQueue(SimClock& clock);
   // Work still queued is discarded, not run.
   ~ManualQueue() override;
   ManualQueue(const ManualQueue&) = delete;
@@ -45,12 +45,9 @@ class ManualQueue final : public SerialQueue {
   // another thread and needs to know that it has handed work over.
   void waitForPending() const;
 
-  const std::string& label() const { return label_; }
-
   struct Pending;  // the work list, shared with the timers
 
  private:
-  std::string label_;
   SimClock& clock_;
   // Shared, because work being drained may release the queue itself.
   std::shared_ptr<Pending> pending_;

@@ -7,15 +7,13 @@
 namespace mirevo::platform::sim {
 
 struct SimCaptureService::StreamState {
-  struct Registration {
-    std::shared_ptr<StreamOutput> output;
-    std::shared_ptr<SerialQueue> queue;
-  };
+  explicit StreamState(std::size_t backlogBudgetBytes) : outputs(backlogBudgetBytes) {}
+
   std::mutex mutex;
   bool alive = true;
   bool capturing = false;
   std::shared_ptr<StreamDelegate> delegate;
-  std::map<int, Registration> outputs;
+  StreamOutputs outputs;
 };
 
 namespace {
@@ -25,19 +23,19 @@ class SimStream final : public Stream {
   SimStream(SimCaptureService& service, std::shared_ptr<SimCaptureService::StreamState> state)
       : service_(service), state_(std::move(state)) {}
 
-  // Fenced: once this returns, nothing is submitted for this stream and its
-  // delegate is not told anything more.
+  // Fenced: once this returns, nothing is submitted for this stream, no output
+  // is called (not even for buffers already queued) and its delegate is not
+  // told anything more.
   ~SimStream() override {
     service_.calls().record("destroyStream");
-    std::map<int, SimCaptureService::StreamState::Registration> outputs;
     std::shared_ptr<StreamDelegate> delegate;
     {
       std::lock_guard lock(state_->mutex);
       state_->alive = false;
       state_->capturing = false;
-      outputs.swap(state_->outputs);
       delegate.swap(state_->delegate);
     }
+    state_->outputs.close();
   }
 
   void addStreamOutput(std::shared_ptr<StreamOutput> output, int outputType,
@@ -46,7 +44,7 @@ class SimStream final : public Stream {
     if (outputType == kOutputTypeAudio) service_.runStep(SimStep::addAudioOutput);
     if (outputType == kOutputTypeMicrophone) service_.runStep(SimStep::addMicrophoneOutput);
     std::lock_guard lock(state_->mutex);
-    state_->outputs[outputType] = {std::move(output), std::move(queue)};
+    state_->outputs.add(outputType, std::move(output), std::move(queue));
   }
 
   void startCapture() override {
@@ -88,6 +86,11 @@ void SimCaptureService::setMicrophoneAccess(bool granted) {
 void SimCaptureService::setDisplays(std::vector<Display> displays) {
   std::lock_guard lock(mutex_);
   displays_ = std::move(displays);
+}
+
+void SimCaptureService::setBacklogBudget(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  backlogBudgetBytes_ = bytes;
 }
 
 void SimCaptureService::failAt(SimStep step, Error error, bool everyTime) {
@@ -135,12 +138,10 @@ bool SimCaptureService::capturing() const {
 }
 
 std::vector<int> SimCaptureService::registeredOutputTypes() const {
-  std::vector<int> types;
-  if (const auto state = liveStream()) {
-    std::lock_guard lock(state->mutex);
-    for (const auto& [type, registration] : state->outputs) types.push_back(type);
-  }
-  return types;
+  const auto state = liveStream();
+  if (!state) return {};
+  std::lock_guard lock(state->mutex);
+  return state->outputs.types();
 }
 
 bool SimCaptureService::deliver(int outputType, std::shared_ptr<const SampleBuffer> buffer) {
@@ -155,13 +156,14 @@ bool SimCaptureService::deliverTagged(int registeredType, int reportedType,
   // return from its destructor and still have work submitted afterwards.
   std::lock_guard lock(state->mutex);
   if (!state->alive || !state->capturing) return false;
-  const auto found = state->outputs.find(registeredType);
-  if (found == state->outputs.end()) return false;
-  found->second.queue->async(
-      [output = found->second.output, buffer = std::move(buffer), reportedType] {
-        output->didOutputSampleBuffer(*buffer, reportedType);
-      });
-  return true;
+  return state->outputs.deliver(registeredType, std::move(buffer), reportedType);
+}
+
+std::size_t SimCaptureService::backlogBytes() const {
+  const auto state = liveStream();
+  if (!state) return 0;
+  std::lock_guard lock(state->mutex);
+  return state->outputs.backlogBytes();
 }
 
 bool SimCaptureService::reportStreamError(const Error& error) {
@@ -196,9 +198,9 @@ std::unique_ptr<Stream> SimCaptureService::makeStream(const ContentFilter& filte
                                                       const StreamConfiguration& configuration,
                                                       std::shared_ptr<StreamDelegate> delegate) {
   calls_.record("makeStream");
-  auto state = std::make_shared<StreamState>();
-  state->delegate = std::move(delegate);
   std::lock_guard lock(mutex_);
+  auto state = std::make_shared<StreamState>(backlogBudgetBytes_);
+  state->delegate = std::move(delegate);
   ++streamsMade_;
   configuration_ = configuration;
   filter_ = filter;

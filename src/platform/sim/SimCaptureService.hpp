@@ -2,7 +2,9 @@
 // displays and which step fails (once or every time), and plays the platform's
 // part on the live stream: delivering buffers onto the queue registered for
 // their output type (only through that queue's async, as a platform thread
-// would) and reporting a stream error from a thread of its own. It records the
+// would, through the StreamOutputs that the Linux backend uses too, with its
+// budget for audio waiting on the queue) and reporting a stream error from a
+// thread of its own. It records the
 // made stream's configuration and filter and the order of calls.
 //
 // Threads: the CaptureService and Stream calls come from the session's
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "platform/CaptureService.hpp"
+#include "platform/StreamOutputs.hpp"
 #include "platform/sim/SimCallLog.hpp"
 
 namespace mirevo::platform::sim {
@@ -39,6 +42,8 @@ class SimCaptureService final : public CaptureService {
   // --- Script ---
   void setMicrophoneAccess(bool granted);
   void setDisplays(std::vector<Display> displays);
+  // The budget of audio waiting on the queues, for streams made from now on.
+  void setBacklogBudget(std::size_t bytes);
   // The step throws `error`: the next time only, or every time until cleared.
   void failAt(SimStep step, Error error, bool everyTime = false);
   void clearFailure(SimStep step);
@@ -62,13 +67,15 @@ class SimCaptureService final : public CaptureService {
   // --- The platform's side of the most recent live stream ---
   // Submits the buffer to the queue registered for `outputType`, tagged with
   // that type. False when the stream is gone, not capturing, or has no such
-  // output.
+  // output, and when the buffer is dropped because the budget is full.
   bool deliver(int outputType, std::shared_ptr<const SampleBuffer> buffer);
   // Submits the buffer through the output and queue registered for
   // `registeredType`, tagged as `reportedType` (a type the core never asked
   // for, as a misbehaving platform might send).
   bool deliverTagged(int registeredType, int reportedType,
                      std::shared_ptr<const SampleBuffer> buffer);
+  // Bytes of audio delivered and not yet through their output.
+  std::size_t backlogBytes() const;
   // Tells the stream's delegate that the stream stopped with `error`, from a
   // thread that is neither the caller's nor the session queue's; returns once
   // that thread has returned. False when there is no live stream.
@@ -95,6 +102,7 @@ class SimCaptureService final : public CaptureService {
   mutable std::mutex mutex_;
   bool microphoneAccess_ = true;
   std::vector<Display> displays_;
+  std::size_t backlogBudgetBytes_ = StreamOutputs::kDefaultBudgetBytes;
   struct Failure {
     Error error;
     bool everyTime;

@@ -1,10 +1,10 @@
-#include "control/WaitForDescriptor.hpp"
+#include "events/WaitForDescriptor.hpp"
 
 #include <poll.h>
 
 #include <cerrno>
 
-namespace mirevo::control {
+namespace mirevo::events {
 
 bool waitForDescriptor(int fd, short events) {
   pollfd ready = {fd, events, 0};
@@ -15,4 +15,4 @@ bool waitForDescriptor(int fd, short events) {
   }
 }
 
-}  // namespace mirevo::control
+}  // namespace mirevo::events

@@ -1,5 +1,5 @@
-#include "control/Output.hpp"
-#include "control/WaitForDescriptor.hpp"
+#include "events/Output.hpp"
+#include "events/WaitForDescriptor.hpp"
 
 #include <poll.h>
 #include <unistd.h>
@@ -29,7 +29,7 @@ void writeAll(int fd, std::string_view bytes) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      if ((errno == EAGAIN || errno == EWOULDBLOCK) && control::waitForDescriptor(fd, POLLOUT))
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && events::waitForDescriptor(fd, POLLOUT))
         continue;
       return;
     }

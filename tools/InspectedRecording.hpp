@@ -45,7 +45,7 @@ struct LevelSample {
   bool systemActive = false;
 };
 
-struct Recording {
+struct InspectedRecording {
   enum class End { open, completed, failed };
 
   int number = 0;  // 1 for the stream's first recording
@@ -67,13 +67,13 @@ struct Recording {
 };
 
 // How a recording ended, in words.
-inline std::string describeEnd(const Recording& recording) {
+inline std::string describeEnd(const InspectedRecording& recording) {
   switch (recording.end) {
-    case Recording::End::completed:
+    case InspectedRecording::End::completed:
       return "completed";
-    case Recording::End::failed:
+    case InspectedRecording::End::failed:
       return "failed: " + recording.failureMessage;
-    case Recording::End::open:
+    case InspectedRecording::End::open:
       break;
   }
   return "not ended (no completed or failed in the stream)";

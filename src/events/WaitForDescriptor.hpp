@@ -3,10 +3,10 @@
 // Threads: any.
 #pragma once
 
-namespace mirevo::control {
+namespace mirevo::events {
 
 // Blocks until `fd` is ready for `events` (POLLIN or POLLOUT), or has ended;
 // false if it cannot be waited on.
 bool waitForDescriptor(int fd, short events);
 
-}  // namespace mirevo::control
+}  // namespace mirevo::events

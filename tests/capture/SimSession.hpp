@@ -46,9 +46,9 @@ inline void prepare(sim::SimPlatform& sim) {
   sim.devices.setDefault(platform::CaptureDevice{"builtin-mic", "Built-in Microphone"});
 }
 
-class Recording {
+class SimSession {
  public:
-  explicit Recording(sim::SimQueues queues = sim::SimQueues::manual, std::string id = "sess-1")
+  explicit SimSession(sim::SimQueues queues = sim::SimQueues::manual, std::string id = "sess-1")
       : sim(queues) {
     prepare(sim);
     capture = std::make_shared<Capture>(std::move(id), sim.platform());
