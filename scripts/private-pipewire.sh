@@ -14,17 +14,9 @@
 # nothing else, as the private PulseAudio daemon does.
 set -euo pipefail
 
-usage() {
-  echo "usage: $0 start|stop DIR" >&2
-  exit 2
-}
-
-[[ $# -eq 2 ]] || usage
-action=$1
-dir=$2
 name=private-pipewire
 # shellcheck source=scripts/private-server.sh
-source "$(dirname "$0")/private-server.sh"
+source "$(dirname "$0")/private-server.sh" "$@"
 pids="$dir/pipewire.pids"
 
 # Runs "$@" in the background with the server's private environment and its
@@ -111,8 +103,4 @@ stop() {
   stop_processes "$pids"
 }
 
-case $action in
-  start) start ;;
-  stop) stop ;;
-  *) usage ;;
-esac
+dispatch

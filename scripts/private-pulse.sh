@@ -10,17 +10,9 @@
 # same on PipeWire.
 set -euo pipefail
 
-usage() {
-  echo "usage: $0 start|stop DIR" >&2
-  exit 2
-}
-
-[[ $# -eq 2 ]] || usage
-action=$1
-dir=$2
 name=private-pulse
 # shellcheck source=scripts/private-server.sh
-source "$(dirname "$0")/private-server.sh"
+source "$(dirname "$0")/private-server.sh" "$@"
 
 # Runs "$@" with the daemon's private environment, replacing the caller so that
 # a background call's pid is the command's own.
@@ -66,8 +58,4 @@ stop() {
   stop_processes "$dir/pulse.pid"
 }
 
-case $action in
-  start) start ;;
-  stop) stop ;;
-  *) usage ;;
-esac
+dispatch

@@ -1,7 +1,25 @@
-# Sourced by private-pulse.sh and private-pipewire.sh: what a private audio
-# server for tests, demos and benchmarks is made of, whichever server runs it.
-# The caller sets $dir (the server's folder) and $name (its name in messages);
-# the server's PulseAudio socket is $dir/native.
+# Sourced by private-pulse.sh and private-pipewire.sh with their arguments:
+# what a private audio server for tests, demos and benchmarks is made of,
+# whichever server runs it. The caller sets $name (its name in messages) and
+# defines start and stop; it ends with `dispatch`. The server's folder is $dir,
+# its PulseAudio socket $dir/native.
+
+usage() {
+  echo "usage: $0 start|stop DIR" >&2
+  exit 2
+}
+
+[[ $# -eq 2 ]] || usage
+action=$1
+dir=$2
+
+dispatch() {
+  case $action in
+    start) start ;;
+    stop) stop ;;
+    *) usage ;;
+  esac
+}
 
 # Whether process $1 still runs (a zombie left for an init that does not reap
 # counts as gone).
