@@ -19,6 +19,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
+if [[ "$(uname -s)" == Darwin ]]; then
+  echo "record-demo: the demo records through PulseAudio, on Linux. On macOS, build with" >&2
+  echo "scripts/build.sh and drive build/mirevo-capture yourself (README, section macOS)." >&2
+  exit 1
+fi
 
 seconds=10
 out=""
@@ -26,7 +31,7 @@ force_private=false
 private_script=private-pulse.sh
 private_name="PulseAudio daemon"
 usage() {
-  sed -n '15,20p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '13,18p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 while (($#)); do

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the project needs, only those missing.
-# Quick when everything is there; safe to run again.
+# Installs the Debian 12 packages the project needs, only those missing (on
+# macOS: the Homebrew packages, see setup-macos.sh). Quick when everything is
+# there; safe to run again.
 #
 # The PipeWire packages are for the tests' private PipeWire. Debian enables
 # their user sockets for every login: on a desktop that runs PulseAudio,
 # `systemctl --user mask pipewire.socket pipewire-pulse.socket` keeps it so.
 set -euo pipefail
+
+if [[ "$(uname -s)" == Darwin ]]; then
+  exec "$(dirname "$0")/setup-macos.sh"
+fi
 
 packages=(
   g++ cmake ninja-build pkg-config clang-format

@@ -132,10 +132,18 @@ void ThreadQueue::Core::run() {
 ThreadQueue::ThreadQueue(const std::string& label) : core_(std::make_shared<Core>()) {
   // The worker keeps the core alive, so it can finish safely after a
   // destructor that ran on the worker itself has detached it.
-  worker_ = std::thread([core = core_] { core->run(); });
   // A name only helps whoever looks at the process's threads; failing to set
-  // it changes nothing.
+  // it changes nothing. macOS names only the calling thread, so there the
+  // worker names itself.
+#if defined(__APPLE__)
+  worker_ = std::thread([core = core_, name = label] {
+    ::pthread_setname_np(name.c_str());
+    core->run();
+  });
+#else
+  worker_ = std::thread([core = core_] { core->run(); });
   ::pthread_setname_np(worker_.native_handle(), label.substr(0, 15).c_str());
+#endif
   std::lock_guard lock(core_->mutex);
   core_->worker = worker_.get_id();
 }

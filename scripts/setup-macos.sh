@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The macOS part of setup.sh: checks for macOS 15 or later and Xcode's
+# command-line tools with a macOS 15 SDK, and installs the Homebrew packages
+# the build needs, only those missing. Stops with a message saying what to do
+# when something cannot be installed from here.
+set -euo pipefail
+
+stop() {
+  echo "setup: $*" >&2
+  exit 1
+}
+
+version=$(sw_vers -productVersion)
+((${version%%.*} >= 15)) || stop "macOS 15 or later is needed; this Mac runs macOS $version."
+
+xcrun --sdk macosx --show-sdk-path >/dev/null 2>&1 ||
+  stop "Xcode's command-line tools are missing: run 'xcode-select --install', then run this again."
+sdk=$(xcrun --sdk macosx --show-sdk-version)
+((${sdk%%.*} >= 15)) ||
+  stop "the macOS SDK is $sdk; capturing the microphone through ScreenCaptureKit needs the macOS 15 SDK (Xcode 16 or later)."
+
+command -v brew >/dev/null 2>&1 ||
+  stop "Homebrew is missing: install it from https://brew.sh, then run this again."
+
+# The tests and benchmarks do not build on macOS yet (see build.sh), so
+# neither GoogleTest nor Google Benchmark is needed.
+packages=(
+  cmake ninja pkgconf clang-format
+  nlohmann-json utf8proc libsndfile
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  brew list --versions "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  brew install "${missing[@]}"
+fi

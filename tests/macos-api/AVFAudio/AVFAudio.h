@@ -1,0 +1,30 @@
+// Declarations for the compile check of the macOS backend, from Apple's public
+// API reference (not copied from any SDK): the audio format made from a
+// sample buffer's format description.
+#pragma once
+
+#include <CoreMedia/CoreMedia.h>
+#include <Foundation/Foundation.h>
+
+#pragma clang assume_nonnull begin
+
+typedef uint32_t AVAudioChannelCount;
+
+typedef NS_ENUM(NSUInteger, AVAudioCommonFormat) {
+  AVAudioOtherFormat = 0,
+  AVAudioPCMFormatFloat32 = 1,
+  AVAudioPCMFormatFloat64 = 2,
+  AVAudioPCMFormatInt16 = 3,
+  AVAudioPCMFormatInt32 = 4,
+};
+
+@interface AVAudioFormat : NSObject
+- (nullable instancetype)initWithCMAudioFormatDescription:
+    (CMAudioFormatDescriptionRef)formatDescription;
+@property(nonatomic, readonly) double sampleRate;
+@property(nonatomic, readonly) AVAudioChannelCount channelCount;
+@property(nonatomic, readonly, getter=isInterleaved) BOOL interleaved;
+@property(nonatomic, readonly) AVAudioCommonFormat commonFormat;
+@end
+
+#pragma clang assume_nonnull end

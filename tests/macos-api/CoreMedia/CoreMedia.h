@@ -1,0 +1,52 @@
+// Declarations for the compile check of the macOS backend, from Apple's public
+// API reference (not copied from any SDK): the times, the host clock and the
+// sample-buffer functions the backend calls, with their reference signatures.
+#pragma once
+
+#include <CoreAudioTypes/CoreAudioTypes.h>
+#include <CoreFoundation/CoreFoundation.h>
+#include <MacTypes.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#pragma clang assume_nonnull begin
+
+typedef int64_t CMTimeValue;
+typedef int32_t CMTimeScale;
+typedef uint32_t CMTimeFlags;
+typedef int64_t CMTimeEpoch;
+
+typedef struct {
+  CMTimeValue value;
+  CMTimeScale timescale;
+  CMTimeFlags flags;
+  CMTimeEpoch epoch;
+} CMTime;
+
+CMTime CMTimeMake(int64_t value, int32_t timescale);
+Float64 CMTimeGetSeconds(CMTime time);
+
+typedef struct OpaqueCMClock* CMClockRef;
+CMClockRef CMClockGetHostTimeClock(void);
+CMTime CMClockGetTime(CMClockRef clock);
+
+typedef CFIndex CMItemCount;
+typedef const struct opaqueCMFormatDescription* CMFormatDescriptionRef;
+typedef CMFormatDescriptionRef CMAudioFormatDescriptionRef;
+typedef struct opaqueCMSampleBuffer* CMSampleBufferRef;
+
+Boolean CMSampleBufferDataIsReady(CMSampleBufferRef sbuf);
+CMFormatDescriptionRef _Nullable CMSampleBufferGetFormatDescription(CMSampleBufferRef sbuf);
+CMItemCount CMSampleBufferGetNumSamples(CMSampleBufferRef sbuf);
+CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef sbuf);
+OSStatus CMSampleBufferCopyPCMDataIntoAudioBufferList(CMSampleBufferRef sbuf, int32_t frameOffset,
+                                                      int32_t numFrames,
+                                                      AudioBufferList* bufferList);
+
+#pragma clang assume_nonnull end
+
+#ifdef __cplusplus
+}
+#endif
