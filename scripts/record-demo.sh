@@ -10,11 +10,12 @@
 # microphone, plays generated speech into both, records that, and stops the
 # daemon afterwards.
 #
-#   scripts/record-demo.sh [--seconds N] [--out FOLDER] [--private]
+#   scripts/record-demo.sh [--seconds N] [--out FOLDER] [--private] [--pipewire]
 #
 #   --seconds N    how long to record (default 10)
 #   --out FOLDER   where the files go (default out/demo-<date>-<time>)
 #   --private      use the private daemon even when a server is reachable
+#   --pipewire     the same with a private PipeWire in place of PulseAudio
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -27,8 +28,10 @@ fi
 seconds=10
 out=""
 force_private=false
+private_script=private-pulse.sh
+private_name="PulseAudio daemon"
 usage() {
-  sed -n '15,19p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '13,18p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 while (($#)); do
@@ -36,6 +39,12 @@ while (($#)); do
     --seconds) [[ $# -ge 2 && $2 =~ ^[1-9][0-9]*$ ]] || usage; seconds=$2; shift 2 ;;
     --out) [[ $# -ge 2 ]] || usage; out=$2; shift 2 ;;
     --private) force_private=true; shift ;;
+    --pipewire)
+      force_private=true
+      private_script=private-pipewire.sh
+      private_name="PipeWire server"
+      shift
+      ;;
     *) usage ;;
   esac
 done
@@ -66,7 +75,7 @@ cleanup() {
   set +e
   [[ -n $agent_pid ]] && kill "$agent_pid" 2>/dev/null
   for pid in "${players[@]}"; do kill "$pid" 2>/dev/null; done
-  [[ -n $private_dir ]] && "$repo/scripts/private-pulse.sh" stop "$private_dir"
+  [[ -n $private_dir ]] && "$repo/scripts/$private_script" stop "$private_dir"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -94,13 +103,13 @@ if ! $force_private && server_reachable; then
   sink=$(pactl get-default-sink 2>/dev/null || pactl info | sed -n 's/^Default Sink: //p')
   say "recording from $server: your default microphone, and the output $sink (its monitor)"
 else
-  mode="a private PulseAudio daemon"
-  private_dir="$work/pulse"
+  mode="a private $private_name"
+  private_dir="$work/server"
   mkdir -p "$private_dir"
-  server_line=$("$repo/scripts/private-pulse.sh" start "$private_dir") ||
-    die "the private PulseAudio daemon did not start"
+  server_line=$("$repo/scripts/$private_script" start "$private_dir") ||
+    die "the private $private_name did not start"
   export PULSE_SERVER="${server_line#PULSE_SERVER=}"
-  say "no audio server reachable (or --private): started a private PulseAudio daemon"
+  say "no audio server reachable (or --private, --pipewire): started a private $private_name"
   say "  speech plays into its speakers (system audio), a second voice into its microphone"
   play_speech mirevo_speakers en-us \
     "This is the system audio of the Mirevo demo. The computer is speaking through its speakers." \

@@ -2,6 +2,10 @@
 # Installs the Debian 12 packages the project needs, only those missing (on
 # macOS: the Homebrew packages, see setup-macos.sh). Quick when everything is
 # there; safe to run again.
+#
+# The PipeWire packages are for the tests' private PipeWire. Debian enables
+# their user sockets for every login: on a desktop that runs PulseAudio,
+# `systemctl --user mask pipewire.socket pipewire-pulse.socket` keeps it so.
 set -euo pipefail
 
 if [[ "$(uname -s)" == Darwin ]]; then
@@ -14,6 +18,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
   clang libclang-rt-14-dev
   pulseaudio pulseaudio-utils sox espeak-ng
+  pipewire pipewire-pulse wireplumber pipewire-bin
 )
 
 missing=()

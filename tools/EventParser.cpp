@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -13,8 +15,10 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Typed access to the keys of one event object; every missing key, null or
-// value of the wrong kind is added to `problems` under its key's name.
+// Typed access to the keys of one event object; every missing key or value of
+// the wrong kind is added to `problems` under its key's name (nulls are
+// reported by reportNulls). The keys asked for are the ones the object's type
+// defines: rejectOtherKeys reports any other.
 class Fields {
  public:
   Fields(const Json& object, std::vector<std::string>& problems)
@@ -29,6 +33,7 @@ class Fields {
 
   // A key that may be absent, but never null.
   std::optional<std::string> optionalString(const char* key) {
+    defined_.insert(key);
     if (!object_.contains(key)) return std::nullopt;
     return string(key);
   }
@@ -66,17 +71,22 @@ class Fields {
 
   void problem(std::string text) { problems_.push_back(std::move(text)); }
 
+  // After every key of the type has been asked for: the agent writes no other.
+  void rejectOtherKeys(const std::string& owner) {
+    for (const auto& [key, value] : object_.items()) {
+      if (!defined_.contains(key)) problem("key \"" + key + "\" is not defined for " + owner);
+    }
+  }
+
  private:
   const Json* required(const char* key) {
+    defined_.insert(key);
     const auto found = object_.find(key);
     if (found == object_.end()) {
       problem(std::string("missing key \"") + key + "\"");
       return nullptr;
     }
-    if (found->is_null()) {
-      problem(std::string("key \"") + key + "\" is null");
-      return nullptr;
-    }
+    if (found->is_null()) return nullptr;
     return &*found;
   }
 
@@ -87,7 +97,22 @@ class Fields {
 
   const Json& object_;
   std::vector<std::string>& problems_;
+  std::set<std::string, std::less<>> defined_;
 };
+
+// No event carries a null, at any depth: each is named by its path
+// ("devices[0].label").
+void reportNulls(const Json& value, const std::string& path, std::vector<std::string>& problems) {
+  if (value.is_null()) {
+    problems.push_back("key \"" + path + "\" is null");
+  } else if (value.is_object()) {
+    for (const auto& [key, member] : value.items())
+      reportNulls(member, path.empty() ? key : path + "." + key, problems);
+  } else if (value.is_array()) {
+    for (std::size_t i = 0; i < value.size(); ++i)
+      reportNulls(value[i], path + "[" + std::to_string(i) + "]", problems);
+  }
+}
 
 void expectText(Fields& fields, const std::optional<std::string>& value, const char* key,
                 std::initializer_list<std::string_view> allowed) {
@@ -184,6 +209,7 @@ std::optional<Event> readDevices(Fields& fields, std::vector<std::string>& probl
   if (devices == nullptr) return std::nullopt;
   DevicesEvent event;
   for (const Json& device : *devices) {
+    if (device.is_null()) continue;  // a null, reported as such
     if (!device.is_object()) {
       fields.problem("a device entry is not an object");
       continue;
@@ -193,6 +219,7 @@ std::optional<Event> readDevices(Fields& fields, std::vector<std::string>& probl
     entry.boolean("isDefault");
     expectText(entry, entry.string("kind"), "kind", {"audioinput"});
     event.labels.push_back(entry.string("label").value_or(""));
+    entry.rejectOtherKeys("a device");
   }
   return event;
 }
@@ -204,27 +231,40 @@ std::optional<Event> readSelfTest(Fields& fields) {
   return SelfTestEvent{};
 }
 
-std::optional<Event> readEvent(const Json& object, std::vector<std::string>& problems) {
-  Fields fields(object, problems);
-  const auto type = fields.string("type");
-  if (!type) return std::nullopt;
-  if (*type == "audio_chunk") return readAudioChunk(fields);
-  if (*type == "status") return readStatus(fields);
-  if (*type == "completed") {
+std::optional<Event> readTypedEvent(Fields& fields, const std::string& type,
+                                    std::vector<std::string>& problems) {
+  if (type == "audio_chunk") return readAudioChunk(fields);
+  if (type == "status") return readStatus(fields);
+  if (type == "completed") {
     const auto sessionId = fields.string("sessionId");
     if (!sessionId) return std::nullopt;
     return CompletedEvent{*sessionId};
   }
-  if (*type == "failed") {
+  if (type == "failed") {
     const auto message = fields.string("message");
     const auto sessionId = fields.optionalString("sessionId");
     if (!message) return std::nullopt;
     return FailedEvent{*message, sessionId};
   }
-  if (*type == "devices") return readDevices(fields, problems);
-  if (*type == "self_test") return readSelfTest(fields);
-  fields.problem("unknown event type \"" + *type + "\"");
+  if (type == "devices") return readDevices(fields, problems);
+  if (type == "self_test") return readSelfTest(fields);
   return std::nullopt;
+}
+
+std::optional<Event> readEvent(const Json& object, std::vector<std::string>& problems) {
+  // The types readTypedEvent reads.
+  static const std::set<std::string, std::less<>> kTypes = {"audio_chunk", "status",  "completed",
+                                                            "failed",      "devices", "self_test"};
+  Fields fields(object, problems);
+  const auto type = fields.string("type");
+  if (!type) return std::nullopt;
+  if (!kTypes.contains(*type)) {
+    fields.problem("unknown event type \"" + *type + "\"");
+    return std::nullopt;
+  }
+  auto event = readTypedEvent(fields, *type, problems);
+  fields.rejectOtherKeys("\"" + *type + "\"");
+  return event;
 }
 
 }  // namespace
@@ -247,6 +287,7 @@ ParsedLine parseEventLine(std::string_view line) {
   }
   if (auto problem = findFramingProblem(line)) parsed.problems.push_back(*problem);
   if (auto problem = findKeyOrderProblem(line)) parsed.problems.push_back(*problem);
+  reportNulls(object, "", parsed.problems);
   parsed.event = readEvent(object, parsed.problems);
   return parsed;
 }

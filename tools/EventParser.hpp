@@ -1,7 +1,7 @@
 // Reads one line of the agent's output into an Event and finds what breaks the
-// protocol within that line alone: framing, JSON, missing or null keys, kinds
-// of values, fixed values, undecodable or odd-sized audio and a `durationMs`
-// that does not match the audio. Checks across lines are StreamChecker's.
+// protocol within that line alone: framing, JSON, missing keys, keys the type
+// does not define, nulls at any depth, kinds of values, fixed values, undecodable or odd-sized
+// audio and a `durationMs` that does not match the audio. Checks across lines are StreamChecker's.
 //
 // Threads: any; no shared state.
 #pragma once

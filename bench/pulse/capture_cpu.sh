@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # CPU cost of a recording: the agent records the system's audio and a
-# microphone from a private PulseAudio daemon for SECONDS (60) while tones
-# play, and in the same run two parec processes record the same two sources
-# (float32 mono 48 kHz, 50 ms fragments) as the baseline.
+# microphone from a private PulseAudio daemon (or, with SERVER pipewire, a
+# private PipeWire) for SECONDS (60) while tones play, and in the same run two
+# parec processes record the same two sources (float32 mono 48 kHz, 50 ms
+# fragments) as the baseline.
 #
-#   bench/pulse/capture_cpu.sh [AGENT] [SECONDS]
+#   bench/pulse/capture_cpu.sh [AGENT] [SECONDS] [SERVER]
 #
 # The last line reads: capture-cpu: agent_cpu_s=<n> parec_cpu_s=<n> ratio=<agent/parec>
 set -euo pipefail
@@ -12,8 +13,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 agent=${1:-$root/build/mirevo-capture}
 seconds=${2:-60}
+case ${3:-pulseaudio} in
+  pulseaudio) server_script=$root/scripts/private-pulse.sh ;;
+  pipewire) server_script=$root/scripts/private-pipewire.sh ;;
+  *) echo "capture_cpu: SERVER is pulseaudio or pipewire" >&2; exit 2 ;;
+esac
 [[ -x $agent ]] || { echo "capture_cpu: no agent at $agent" >&2; exit 1; }
-for tool in pulseaudio pactl pacat parec sox; do
+for tool in pactl pacat parec sox; do
   command -v "$tool" >/dev/null || { echo "capture_cpu: $tool is not installed" >&2; exit 1; }
 done
 
@@ -27,12 +33,12 @@ cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   exec 3>&- || true
   wait 2>/dev/null || true
-  "$root/scripts/private-pulse.sh" stop "$dir"
+  "$server_script" stop "$dir"
   rm -rf "$dir"
 }
 trap cleanup EXIT
 
-export "$("$root/scripts/private-pulse.sh" start "$dir")"
+export "$("$server_script" start "$dir")"
 
 play_tone mirevo_speakers 440 $((seconds + 30))
 play_tone mirevo_mic_line 1000 $((seconds + 30))

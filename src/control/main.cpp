@@ -21,12 +21,16 @@ namespace {
 
 // The parent reads only standard output; anything a library prints on
 // standard error (libpulse and the system frameworks can) is sent nowhere,
-// so the agent never writes there.
+// so the agent never writes there. Started with descriptor 2 (or 0 or 1)
+// closed, /dev/null takes the lowest free number and keeps it, open for
+// reading and writing to serve as any of the three: a number left free would
+// go to the next file or socket opened, and a socket to the audio server at
+// number 2 would receive the library's messages.
 void silenceStandardError() {
-  const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const int devNull = ::open("/dev/null", O_RDWR);
   if (devNull < 0) return;
-  ::dup2(devNull, STDERR_FILENO);
-  ::close(devNull);
+  if (devNull != STDERR_FILENO) ::dup2(devNull, STDERR_FILENO);
+  if (devNull > STDERR_FILENO) ::close(devNull);
 }
 
 }  // namespace

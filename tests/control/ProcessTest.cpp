@@ -4,9 +4,11 @@
 // MIREVO_AGENT_PATHS ('|'-separated) is checked alike.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -151,6 +153,28 @@ TEST_P(AgentProcessTest, AHugeLineIsRefusedWithinBoundedMemory) {
             R"({"message":"The command is longer than the limit of 1 MiB.","type":"failed"})");
   EXPECT_EQ(nlohmann::json::parse(lines[1])["type"], "devices");
   EXPECT_LT(agent.peakResidentKiB(), kPeakResidentLimitKiB);
+}
+
+// Started with descriptor 2 closed, the agent must not leave that number free:
+// the next descriptor it opens (a socket to the audio server, for
+// list_devices) would take it and receive what a library writes to stderr.
+TEST(ShippedAgentProcess, StartedWithoutStandardErrorKeepsDescriptorTwoOnDevNull) {
+  if (!std::filesystem::exists("/proc/self/fd"))
+    GTEST_SKIP() << "no /proc to read descriptors from";
+  mirevo::testing::AgentLaunch launch;
+  launch.closeStandardError = true;
+  AgentProcess agent(MIREVO_SHIPPED_AGENT_PATH, launch);
+  ASSERT_TRUE(agent.started());
+  agent.send({{"type", "list_devices"}});
+  const auto devices = agent.next(kTimeout);
+  ASSERT_TRUE(devices);
+  EXPECT_EQ(devices->value("type", ""), "devices");
+  std::error_code error;
+  const auto target = std::filesystem::read_symlink(
+      "/proc/" + std::to_string(agent.pid()) + "/fd/" + std::to_string(STDERR_FILENO), error);
+  EXPECT_FALSE(error) << "descriptor 2 is closed: " << error.message();
+  EXPECT_EQ(target, "/dev/null");
+  EXPECT_EQ(agent.finish(kTimeout), std::optional<int>(0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Agents, AgentProcessTest, ::testing::ValuesIn(agentPaths()),

@@ -7,12 +7,17 @@
 #include <unistd.h>
 
 #include <array>
+#include <cmath>
 #include <filesystem>
+#include <stdexcept>
 
 namespace mirevo::testing {
 namespace {
 
-const std::string kScript = std::string(MIREVO_SOURCE_DIR) + "/scripts/private-pulse.sh";
+std::string serverScript() {
+  return std::string(MIREVO_SOURCE_DIR) +
+         (onPipeWire() ? "/scripts/private-pipewire.sh" : "/scripts/private-pulse.sh");
+}
 
 std::string trimmed(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -21,10 +26,22 @@ std::string trimmed(std::string text) {
 
 }  // namespace
 
+bool onPipeWire() {
+  const char* server = ::getenv("MIREVO_TEST_AUDIO_SERVER");
+  return server != nullptr && std::string(server) == "pipewire";
+}
+
 bool pulseaudioInstalled() {
-  return runCommand(
-             "command -v pulseaudio && command -v pactl && command -v pacat && command -v sox")
+  const std::string server = onPipeWire() ? "command -v pipewire && command -v wireplumber && "
+                                            "command -v pipewire-pulse"
+                                          : "command -v pulseaudio";
+  return runCommand(server + " && command -v pactl && command -v pacat && command -v sox")
       .has_value();
+}
+
+double recordedToneRms(double amplitude) {
+  const double rms = amplitude / std::sqrt(2.0);
+  return onPipeWire() ? rms * std::sqrt(2.0) : rms;
 }
 
 std::optional<std::string> runCommand(const std::string& command) {
@@ -49,7 +66,7 @@ PrivatePulse::PrivatePulse() {
 }
 
 void PrivatePulse::start() {
-  const auto line = runCommand(kScript + " start " + folder_);
+  const auto line = runCommand(serverScript() + " start " + folder_);
   if (!line || line->rfind("PULSE_SERVER=", 0) != 0) return;
   server_ = trimmed(line->substr(std::string("PULSE_SERVER=").size()));
   ::setenv("PULSE_SERVER", server_.c_str(), 1);
@@ -80,11 +97,14 @@ std::optional<std::string> PrivatePulse::pactl(const std::string& arguments) con
 }
 
 void PrivatePulse::kill() {
-  if (!folder_.empty()) runCommand(kScript + " stop " + folder_);
+  if (!folder_.empty()) runCommand(serverScript() + " stop " + folder_);
   running_ = false;
 }
 
 TonePlayer::TonePlayer(const std::string& sink, double hertz, double amplitude) {
+  const auto sinks = runCommand("pactl list short sinks | cut -f 2");
+  if (!sinks || ("\n" + *sinks).find("\n" + sink + "\n") == std::string::npos)
+    throw std::runtime_error("no sink " + sink + " to play a tone into");
   const std::string command = "sox -n -t raw -r 48000 -c 1 -e float -b 32 - synth 600 sine " +
                               std::to_string(hertz) + " vol " + std::to_string(amplitude) +
                               " | pacat --device=" + sink +

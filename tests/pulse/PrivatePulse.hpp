@@ -1,6 +1,8 @@
 // A private PulseAudio daemon for one test, run by scripts/private-pulse.sh in
 // a fresh folder, with this process's PULSE_SERVER pointing at it; stopped,
-// and PULSE_SERVER restored, when the object goes.
+// and PULSE_SERVER restored, when the object goes. With the environment
+// variable MIREVO_TEST_AUDIO_SERVER=pipewire it is a private PipeWire with its
+// PulseAudio server instead, run by scripts/private-pipewire.sh.
 //
 // Its devices: the default sink "mirevo_speakers"; a second output sink
 // "mirevo_headphones"; the default source
@@ -18,8 +20,11 @@
 
 namespace mirevo::testing {
 
-// Whether the daemon and the tools that play tones into it are installed;
-// tests skip when not.
+// Whether the tests run on PipeWire (MIREVO_TEST_AUDIO_SERVER=pipewire).
+bool onPipeWire();
+
+// Whether the chosen server and the tools that play tones into it are
+// installed; tests skip when not.
 bool pulseaudioInstalled();
 
 // Runs a command through the shell and returns what it printed on stdout;
@@ -54,7 +59,16 @@ class PrivatePulse {
   bool running_ = false;
 };
 
-// A sine tone played into a sink for as long as the object lives.
+// The RMS a tone of `amplitude` played by a TonePlayer has when recorded in
+// mono from the sink's monitor (or from a microphone remapped from it). The
+// sinks are stereo and the server mixes them down: PulseAudio averages the
+// channels, PipeWire adds them at -3 dB each, so a tone alike in both channels
+// comes out 3 dB louder there.
+double recordedToneRms(double amplitude);
+
+// A sine tone played into a sink for as long as the object lives. Throws
+// std::runtime_error when the server has no such sink: PipeWire would play
+// the tone on its default sink instead.
 class TonePlayer {
  public:
   TonePlayer(const std::string& sink, double hertz, double amplitude = 0.5);

@@ -175,7 +175,7 @@ TEST_F(PulseAgent, RecordsTheSpeakersAndTheMicrophoneInOneSecondChunks) {
     const auto samples = floatsOf(*last);
     ASSERT_EQ(samples.size(), 48000u);
     EXPECT_NEAR(frequencyOf(samples, 48000.0), tone, tone * 0.01);
-    EXPECT_NEAR(rmsOf(samples), 0.5 / std::sqrt(2.0), 0.03);
+    EXPECT_NEAR(rmsOf(samples), recordedToneRms(0.5), 0.03);
   }
 
   // The heartbeat while both tones play: the last one before the stop.
@@ -199,8 +199,14 @@ TEST_F(PulseAgent, RecordsTheRequestedSecondMicrophone) {
   json start = kStart;
   start["microphoneDeviceId"] = "mirevo_mic2";
   agent_->send(start);
+  // The second full chunk: the first may begin before the tones reach the
+  // server (PipeWire starts a player's stream later than PulseAudio).
+  int full = 0;
   ASSERT_TRUE(agent_->until(
-      [](const json& e) { return isChunkOf(e, "microphone") && e.at("durationMs") == 1000; }, 10s));
+      [&full](const json& e) {
+        return isChunkOf(e, "microphone") && e.at("durationMs") == 1000 && ++full == 2;
+      },
+      10s));
   EXPECT_NEAR(frequencyOf(floatsOf(agent_->events().back()), 48000.0), 660.0, 7.0);
   agent_->send(kStop);
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
@@ -362,6 +368,12 @@ TEST_F(PulseAgent, ASuspendedSpeakerBreaksTheSystemChunkForTheGap) {
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
 
   const auto gaps = breaksOf(chunksOf(agent_->events(), "system"));
+  if (onPipeWire()) {
+    // PipeWire keeps a suspended sink's monitor running on its clock: the
+    // second arrives as silence, in time, and no chunk breaks.
+    EXPECT_EQ(gaps, std::vector<int>{});
+    return;
+  }
   ASSERT_EQ(gaps.size(), 1u) << ::testing::PrintToString(gaps);
   EXPECT_NEAR(gaps[0], 1000, 250);
 }

@@ -126,7 +126,7 @@ void expectTone(const std::vector<float>& samples, double hertz, double amplitud
   const auto last = testing::lastSeconds(samples, 1.0, kRate);
   ASSERT_GE(last.size(), kRate * 0.99);
   EXPECT_NEAR(testing::frequencyOf(last, kRate), hertz, hertz * 0.01);
-  EXPECT_NEAR(testing::rmsOf(last), amplitude / std::sqrt(2.0), 0.03);
+  EXPECT_NEAR(testing::rmsOf(last), testing::recordedToneRms(amplitude), 0.03);
 }
 
 TEST_F(PulseBackend, DevicesAreTheServersSourcesWithoutMonitors) {
@@ -356,6 +356,12 @@ TEST_F(PulseBackend, ASuspendedSinkLeavesAGapOfItsLengthInTheTimeline) {
   recording.stream->stopCapture();
 
   const auto jumps = jumpsOf(recording.audio->source(kOutputTypeAudio).buffers);
+  if (testing::onPipeWire()) {
+    // PipeWire keeps a suspended sink's monitor running on its clock: the
+    // second arrives as silence, in time, so there is no gap to place.
+    EXPECT_EQ(jumps, std::vector<double>{});
+    return;
+  }
   ASSERT_EQ(jumps.size(), 1u) << ::testing::PrintToString(jumps);
   EXPECT_NEAR(jumps[0], 1.0, 0.25);
 }

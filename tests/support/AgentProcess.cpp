@@ -33,14 +33,19 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
-// Runs `path` with its standard streams on the given descriptors and SIGPIPE
-// at its default action; the process id, or -1.
+// Runs `path` with its standard streams on the given descriptors (standard
+// error closed when `err` is -1) and SIGPIPE at its default action; the
+// process id, or -1.
 pid_t spawn(const std::string& path, std::vector<std::string> argv, int in, int out, int err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  if (err >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  } else {
+    posix_spawn_file_actions_addclose(&actions, STDERR_FILENO);
+  }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
@@ -84,7 +89,8 @@ AgentProcess::AgentProcess(const std::string& path, AgentLaunch launch) {
     ::close(toAgent[1]);
     return;
   }
-  pid_ = spawn(path, std::move(launch.argv), toAgent[0], fromAgent[1], errorFile);
+  pid_ = spawn(path, std::move(launch.argv), toAgent[0], fromAgent[1],
+               launch.closeStandardError ? -1 : errorFile);
   ::close(errorFile);
   ::close(fromAgent[1]);
   input_ = toAgent[1];

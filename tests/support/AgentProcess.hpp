@@ -32,6 +32,8 @@ struct AgentLaunch {
   std::vector<std::string> argv;
   // Keeps the read end of the agent's input open here, for unreadInput().
   bool keepInputReadable = false;
+  // Starts the agent with descriptor 2 closed (standardError() is then empty).
+  bool closeStandardError = false;
 };
 
 class AgentProcess {
@@ -42,6 +44,7 @@ class AgentProcess {
   AgentProcess& operator=(const AgentProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   // Writes one command as a JSON line.
   void send(const nlohmann::json& command);

@@ -79,8 +79,13 @@ class SourceRecorder {
 
   // The longest buffer handed over, in seconds: a longer fragment is split.
   static constexpr double kMaxBufferSeconds = 1.0;
-  // How much audio the server gathers before it sends a fragment.
-  static constexpr double kFragmentSeconds = 0.050;
+  // How much audio the server gathers before it sends a fragment. PipeWire
+  // then sends a few times a second rather than twenty, and the library's
+  // thread wakes as seldom. PulseAudio sends what its source posts at once
+  // and takes this as the latency to ask of the source (half of it). The
+  // heartbeat's level, taken from the latest buffer, still comes from the
+  // last second.
+  static constexpr double kFragmentSeconds = 0.250;
   // How much audio a handed-over buffer holds at least.
   static constexpr double kHandOverSeconds = 0.200;
 
