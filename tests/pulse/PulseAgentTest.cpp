@@ -95,6 +95,16 @@ class PulseAgent : public ::testing::Test {
     }
   }
 
+  // Each chunk of `source` so far: its sequence, time, length and tone.
+  std::string tonesOf(const char* source) const {
+    std::ostringstream text;
+    for (const auto& chunk : chunksOf(agent_->events(), source)) {
+      text << chunk.at("sequence") << "@" << chunk.at("startedAtMs") << "+"
+           << chunk.at("durationMs") << ":" << frequencyOf(floatsOf(chunk), 48000.0) << "Hz ";
+    }
+    return text.str();
+  }
+
   bool hasSink(const std::string& name) const {
     const auto sinks = server_->pactl("list short sinks");
     return sinks && sinks->find(name + "\t") != std::string::npos;
@@ -281,7 +291,7 @@ TEST_F(PulseAgent, TheSystemsAudioMovesToTheNewDefaultWhenTheRecordedOutputGoes)
   ASSERT_TRUE(unloadModuleOf("mirevo_speakers"));
   const auto now = tones.find(serverDefault("sink"));
   ASSERT_NE(now, tones.end()) << serverDefault("sink");
-  ASSERT_TRUE(recordTones({{"system", now->second}}));
+  ASSERT_TRUE(recordTones({{"system", now->second}})) << tonesOf("system");
   stopAndExpectOneUnbrokenRecording();
 }
 
