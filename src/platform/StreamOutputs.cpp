@@ -51,8 +51,15 @@ bool StreamOutputs::deliver(int outputType, std::shared_ptr<const SampleBuffer> 
 
 bool StreamOutputs::reserve(std::size_t bytes) const {
   std::size_t held = shared_->backlogBytes.load(std::memory_order_relaxed);
+  if (shared_->dropping.load(std::memory_order_relaxed)) {
+    if (held > budgetBytes_ / 2) return false;
+    shared_->dropping.store(false, std::memory_order_relaxed);
+  }
   do {
-    if (bytes > budgetBytes_ - held) return false;
+    if (bytes > budgetBytes_ - held) {
+      shared_->dropping.store(true, std::memory_order_relaxed);
+      return false;
+    }
   } while (
       !shared_->backlogBytes.compare_exchange_weak(held, held + bytes, std::memory_order_relaxed));
   return true;

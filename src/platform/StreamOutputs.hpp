@@ -6,9 +6,11 @@
 // blocks writing an event still counts) is counted against a budget. While a
 // buffer does not fit, it is dropped: when the session's queue
 // stands still (its events cannot be written because the parent does not
-// read), what waits stays bounded, in order, and the recording goes on. The
-// audio after a drop keeps its own capture time, so the accumulator sees the
-// dropped stretch as a gap.
+// read), what waits stays bounded, in order, and the recording goes on. Once
+// a buffer is dropped, every buffer is dropped until the backlog has drained
+// to half the budget: a smaller buffer that would still fit must not split the
+// dropped stretch in two. The audio after a drop keeps its own capture time,
+// so the accumulator sees the dropped stretch as one gap.
 //
 // Closing makes sure no output is called again, also by work already waiting
 // on a queue.
@@ -64,6 +66,8 @@ class StreamOutputs {
     std::recursive_mutex gate;
     bool open = true;
     std::atomic<std::size_t> backlogBytes{0};
+    // Dropping until the backlog has drained to half the budget.
+    std::atomic<bool> dropping{false};
   };
   struct Entry {
     std::shared_ptr<StreamOutput> output;

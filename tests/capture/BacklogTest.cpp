@@ -109,6 +109,31 @@ TEST(BacklogTest, AStalledQueueHoldsTheBudgetAndTheDroppedStretchIsOneGap) {
             (std::vector<std::vector<int>>{{0, 0, 200}, {1, 3000, 500}}));
 }
 
+// A drop lasts until the backlog has drained: a smaller buffer that would
+// still fit after a larger one was dropped must not split the gap in two.
+TEST(BacklogTest, ASmallerBufferAfterADropDoesNotSplitTheGap) {
+  CapturedOutput output;
+  SimSession recording;
+  recording.sim.capture.setBacklogBudget(5 * kBufferBytes);
+  recording.start();
+  recording.drain();
+  output.clear();
+  auto& capture = recording.sim.capture;
+
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(capture.deliver(kOutputTypeMicrophone, tone(0.25f, kFrames, i * 0.1)));
+  }
+  EXPECT_FALSE(capture.deliver(kOutputTypeMicrophone, tone(0.25f, 2 * kFrames, 0.4)));
+  EXPECT_FALSE(capture.deliver(kOutputTypeMicrophone, tone(0.25f, kFrames, 0.6)));
+  recording.drain();
+  EXPECT_TRUE(capture.deliver(kOutputTypeMicrophone, tone(0.25f, kFrames, 0.7)));
+  recording.drain();
+  recording.capture->stop();
+
+  EXPECT_EQ(timesOf(output.events(), "microphone"),
+            (std::vector<std::vector<int>>{{0, 0, 400}, {1, 700, 100}}));
+}
+
 // The emitter writes into a pipe that nobody reads until it is read from: a
 // parent that has stopped reading. A pipe holds 64 KiB, less than the line of
 // one second of audio (128 kB), so the first full chunk blocks its writer.
