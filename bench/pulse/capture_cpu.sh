@@ -70,9 +70,18 @@ record mirevo_mic
 
 sleep "$seconds"
 
+# Context switches a thread asked for: how often it went to sleep to wait.
+wakeups() {  # TASK_DIR
+  awk '/^voluntary_ctxt_switches/ {print $2}' "$1/status"
+}
+
 threads=""
 for task in /proc/"$agent_pid"/task/*; do
-  threads+=" $(cat "$task/comm")=$(sed 's/^.*) //' "$task/stat" | awk '{print $12 + $13}')"
+  threads+=" $(cat "$task/comm")=$(sed 's/^.*) //' "$task/stat" | awk '{print $12 + $13}')/$(wakeups "$task")"
+done
+parec_wakeups=0
+for pid in "${parec_pids[@]}"; do
+  for task in /proc/"$pid"/task/*; do parec_wakeups=$((parec_wakeups + $(wakeups "$task"))); done
 done
 agent_cpu=$(cpu_seconds "$agent_pid")
 parec_cpu=0
@@ -87,7 +96,8 @@ wait "$agent_pid" || true
 chunks_system=$(grep -c '"source":"system"' "$dir/events" || true)
 chunks_microphone=$(grep -c '"source":"microphone"' "$dir/events" || true)
 failures=$(grep -c '"type":"failed"' "$dir/events" || true)
-echo "agent threads (CPU ticks):$threads"
+echo "agent threads (CPU ticks/wake-ups):$threads"
+echo "parec wake-ups: $parec_wakeups"
 echo "recorded ${seconds}s: system chunks=$chunks_system microphone chunks=$chunks_microphone failed=$failures stderr_bytes=$(wc -c <"$dir/agent.err")"
 ratio=$(awk -v a="$agent_cpu" -v p="$parec_cpu" 'BEGIN {if (p > 0) printf "%.2f", a / p; else print "inf"}')
 echo "capture-cpu: agent_cpu_s=$agent_cpu parec_cpu_s=$parec_cpu ratio=$ratio"

@@ -1,7 +1,10 @@
 #include "platform/pulse/PulseConnection.hpp"
 
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/rtclock.h>
+
+#include <algorithm>
 
 #include "platform/pulse/PulseError.hpp"
 
@@ -43,8 +46,12 @@ PulseConnection::Lock::~Lock() {
 PulseConnection::PulseConnection(const char* clientName, double timeoutSeconds) {
   mainloop_ = pa_threaded_mainloop_new();
   if (mainloop_ == nullptr) throw pulseError(PA_ERR_INTERNAL);
-  context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), clientName);
+  batchedLoop_ = std::make_unique<BatchedLoopApi>(
+      pa_threaded_mainloop_get_api(mainloop_),
+      BatchedLoopApi::Handlers{[this] { settled(); }, [this] { return batchingAllowed(); }});
+  context_ = pa_context_new(batchedLoop_->api(), clientName);
   if (context_ == nullptr) {
+    batchedLoop_->close();
     pa_threaded_mainloop_free(mainloop_);
     throw pulseError(PA_ERR_INTERNAL);
   }
@@ -82,8 +89,29 @@ void PulseConnection::teardown() {
     context_ = nullptr;
   }
   pa_threaded_mainloop_stop(mainloop_);
+  batchedLoop_->close();
+  // Frees what is left of the context's events, which still use the batched
+  // interface.
   pa_threaded_mainloop_free(mainloop_);
   mainloop_ = nullptr;
+  batchedLoop_.reset();
+}
+
+void PulseConnection::addReader(Reader* reader) {
+  readers_.push_back(reader);
+}
+
+void PulseConnection::removeReader(Reader* reader) {
+  std::erase(readers_, reader);
+}
+
+void PulseConnection::settled() {
+  for (Reader* reader : readers_) reader->takeArrived();
+}
+
+bool PulseConnection::batchingAllowed() const {
+  return !readers_.empty() &&
+         std::all_of(readers_.begin(), readers_.end(), [](const Reader* r) { return r->mayWait(); });
 }
 
 bool PulseConnection::inLoopThread() const {
@@ -100,6 +128,8 @@ void PulseConnection::signal() {
 }
 
 void PulseConnection::waitUntil(const std::function<bool()>& done, double timeoutSeconds) {
+  // The answer is wanted now: nothing waits for the end of a batch period.
+  BatchedLoopApi::Hold hold(*batchedLoop_);
   Deadline deadline{mainloop_};
   const auto usec = static_cast<pa_usec_t>(timeoutSeconds * 1e6);
   pa_time_event* timer =
@@ -131,6 +161,11 @@ void PulseConnection::await(pa_operation* operation) {
     throw;
   }
   pa_operation_unref(operation);
+}
+
+void PulseConnection::catchUp() {
+  const auto answered = [](pa_context*, const pa_server_info*, void*) {};
+  await(pa_context_get_server_info(context_, answered, nullptr));
 }
 
 void PulseConnection::subscribe(pa_subscription_mask_t mask, ChangeHandler handler) {

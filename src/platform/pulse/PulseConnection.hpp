@@ -3,6 +3,11 @@
 // ends when the context goes bad or a deadline passes, so a server that dies
 // or stalls mid-operation never hangs the caller.
 //
+// The context runs on a BatchedLoopApi over the loop: the connection's
+// readers take what arrives when it settles, and say whether what they read
+// may wait for the rest of a batch period. A wait for the server's answer
+// lets nothing wait.
+//
 // Threads: construct and destroy off the loop thread. Every other call, and
 // every use of context(), needs the loop's lock (a Lock, or being inside a
 // libpulse callback, which runs on the loop thread with the lock held).
@@ -15,6 +20,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/pulse/BatchedLoopApi.hpp"
 
 namespace mirevo::platform::pulse {
 
@@ -55,6 +64,11 @@ class PulseConnection {
   // the context's error when libpulse could not start it (null).
   void await(pa_operation* operation);
 
+  // Waits for the server to answer, so that everything it sent before has
+  // arrived (and none of it waits for a batch period any more). Throws as
+  // await.
+  void catchUp();
+
   // Told, on the loop thread, when the context fails or terminates on its own.
   void onFailure(std::function<void(int code)> handler) { failureHandler_ = std::move(handler); }
   // Asks the server to tell of changes to the facilities in `mask` and waits
@@ -64,6 +78,22 @@ class PulseConnection {
       std::function<void(pa_subscription_event_type_t event, std::uint32_t index)>;
   void subscribe(pa_subscription_mask_t mask, ChangeHandler handler);
 
+  // Something that takes the audio the server sends on this connection.
+  class Reader {
+   public:
+    // Takes what arrived since it last did, as one read.
+    virtual void takeArrived() = 0;
+    // Whether what it reads may wait for the rest of a batch period.
+    virtual bool mayWait() const = 0;
+
+   protected:
+    ~Reader() = default;
+  };
+  // A reader is told until it is removed; neither is done from a reader's
+  // own calls.
+  void addReader(Reader* reader);
+  void removeReader(Reader* reader);
+
   static constexpr double kTimeoutSeconds = 10.0;
 
  private:
@@ -71,8 +101,12 @@ class PulseConnection {
   static void serverChanged(pa_context* context, pa_subscription_event_type_t event,
                             std::uint32_t index, void* self);
   void teardown();
+  void settled();
+  bool batchingAllowed() const;
 
   pa_threaded_mainloop* mainloop_ = nullptr;
+  std::unique_ptr<BatchedLoopApi> batchedLoop_;
+  std::vector<Reader*> readers_;
   pa_context* context_ = nullptr;
   bool disconnecting_ = false;
   std::function<void(int)> failureHandler_;

@@ -124,6 +124,11 @@ void ServerRecording::connect(double timeoutSeconds) {
 void ServerRecording::stop() {
   if (connection_) {
     PulseConnection::Lock lock(*connection_);
+    try {
+      connection_->catchUp();
+    } catch (const Error&) {
+      // Gone or stalled: what arrived is all there is.
+    }
     for (const auto& source : sources_) source->finish();
     state_ = State::ended;
     for (const auto& source : sources_) {

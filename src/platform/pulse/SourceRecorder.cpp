@@ -59,9 +59,11 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
     pa_stream_unref(stream_);
     throw pulseError(code);
   }
+  connection_.addReader(this);
 }
 
 SourceRecorder::~SourceRecorder() {
+  connection_.removeReader(this);
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
   pa_stream_set_read_callback(stream_, nullptr, nullptr);
   pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
@@ -101,14 +103,34 @@ void SourceRecorder::reportEnd(int code) {
 }
 
 void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
-  static_cast<SourceRecorder*>(self)->readAll();
+  // Taken when the connection settles: more of the batch may follow.
+  static_cast<SourceRecorder*>(self)->arrived_ = true;
+}
+
+void SourceRecorder::takeArrived() {
+  if (!arrived_) return;
+  arrived_ = false;
+  readAll();
+}
+
+bool SourceRecorder::mayWait() const {
+  return delivering_ && fragmentsSeen_ >= kFragmentsJudged &&
+         fragmentFrames_ < kShortFragmentSeconds * format_.sampleRate;
+}
+
+void SourceRecorder::countFragment(std::size_t bytes) {
+  const double frames = static_cast<double>(bytes / (sizeof(float) * format_.channelCount));
+  // An average over the last few dozen fragments.
+  fragmentFrames_ = fragmentsSeen_ == 0 ? frames : fragmentFrames_ + (frames - fragmentFrames_) / 32;
+  if (fragmentsSeen_ < kFragmentsJudged) ++fragmentsSeen_;
 }
 
 void SourceRecorder::timingUpdated(pa_stream* stream, void* self) {
   auto* recorder = static_cast<SourceRecorder*>(self);
   if (const pa_timing_info* timing = pa_stream_get_timing_info(stream)) {
-    recorder->serverLatencySeconds_ =
-        static_cast<double>(timing->source_usec + timing->transport_usec) / 1e6;
+    // Not the transport time: that of the timing answer is how long it waited
+    // for a batch to end, and a fragment's own is counted by what waits here.
+    recorder->serverLatencySeconds_ = static_cast<double>(timing->source_usec) / 1e6;
   }
 }
 
@@ -135,6 +157,7 @@ void SourceRecorder::readAll() {
       return;
     }
     if (bytes == 0) break;  // nothing buffered after all; no drop then
+    countFragment(bytes);
     const std::size_t count = bytes / sizeof(float);
     if (data == nullptr) {
       // A hole is silence of its length, so that the sample count keeps

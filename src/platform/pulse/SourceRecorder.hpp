@@ -7,6 +7,11 @@
 // Frames captured before the settings' floor are left out (see
 // StreamTimeline).
 //
+// What the server sends is taken when the connection settles, so that a batch
+// of fragments is read, and timed, as one. Reads of a source whose fragments
+// are short may wait for the rest of a batch period: such a source sends
+// again soon after, so what waits is still timed within a few milliseconds.
+//
 // Whatever ends the recorder's part (a stop, a switch to another source, a
 // failure of the stream or of the connection), what was read is handed over
 // first: the failure is told afterwards.
@@ -33,7 +38,7 @@
 
 namespace mirevo::platform::pulse {
 
-class SourceRecorder {
+class SourceRecorder : private PulseConnection::Reader {
  public:
   struct Settings {
     std::string source;
@@ -88,11 +93,19 @@ class SourceRecorder {
   static constexpr double kFragmentSeconds = 0.250;
   // How much audio a handed-over buffer holds at least.
   static constexpr double kHandOverSeconds = 0.200;
+  // Fragments this short, on average, may wait for a batch: a PulseAudio
+  // monitor passes on every block its sink renders, a few milliseconds each.
+  static constexpr double kShortFragmentSeconds = 0.020;
+  // How many fragments are seen before they are judged.
+  static constexpr int kFragmentsJudged = 16;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);
   static void readable(pa_stream* stream, std::size_t bytes, void* self);
   static void timingUpdated(pa_stream* stream, void* self);
+  void takeArrived() override;
+  bool mayWait() const override;
+  void countFragment(std::size_t bytes);
   void reportEnd(int code);
   void readAll();
   // With pending_ holding only the newest read: drops its frames from before
@@ -119,10 +132,15 @@ class SourceRecorder {
   double pendingCaptured_ = 0.0;  // capture time of its first frame
   // Handed to the timeline but not yet settled by it, oldest first.
   std::deque<std::vector<float>> unsettled_;
-  // What the server held at its last timing report, on its way here.
+  // What the source held at the server's last timing report.
   double serverLatencySeconds_ = 0.0;
   bool delivering_ = false;
-  bool quiet_ = false;  // no failure is told any more
+  bool quiet_ = false;    // no failure is told any more
+  bool arrived_ = false;  // since the last read
+  // The length of the fragments the server sends, in frames: a running
+  // average, and how many were seen.
+  double fragmentFrames_ = 0.0;
+  int fragmentsSeen_ = 0;
 };
 
 }  // namespace mirevo::platform::pulse
