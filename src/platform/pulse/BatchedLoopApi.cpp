@@ -104,10 +104,8 @@ void BatchedLoopApi::ioEnable(pa_io_event* handle, pa_io_event_flags_t events) {
 }
 
 pa_io_event_flags_t BatchedLoopApi::flagsFor(const IoEvent& event) const {
-  const bool waits =
-      std::find(pausedFds_.begin(), pausedFds_.end(), event.fd) != pausedFds_.end();
-  return waits ? static_cast<pa_io_event_flags_t>(event.wanted & ~PA_IO_EVENT_INPUT)
-               : event.wanted;
+  const bool waits = std::find(pausedFds_.begin(), pausedFds_.end(), event.fd) != pausedFds_.end();
+  return waits ? static_cast<pa_io_event_flags_t>(event.wanted & ~PA_IO_EVENT_INPUT) : event.wanted;
 }
 
 void BatchedLoopApi::applyFlags(IoEvent& event) {

@@ -114,7 +114,7 @@ class BatchedLoopApi {
   double batchSeconds_;
   pa_time_event* periodTimer_ = nullptr;
   std::vector<IoEvent*> events_;  // not freed
-  std::vector<int> pausedFds_;   // whose input waits for the period's end
+  std::vector<int> pausedFds_;    // whose input waits for the period's end
   int holds_ = 0;
   int unsettledCallbacks_ = 0;
   // A descriptor still has input waiting: the batch is not whole yet.

@@ -110,8 +110,8 @@ void PulseConnection::settled() {
 }
 
 bool PulseConnection::batchingAllowed() const {
-  return !readers_.empty() &&
-         std::all_of(readers_.begin(), readers_.end(), [](const Reader* r) { return r->mayWait(); });
+  return !readers_.empty() && std::all_of(readers_.begin(), readers_.end(),
+                                          [](const Reader* r) { return r->mayWait(); });
 }
 
 bool PulseConnection::inLoopThread() const {

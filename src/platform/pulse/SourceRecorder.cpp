@@ -121,7 +121,8 @@ bool SourceRecorder::mayWait() const {
 void SourceRecorder::countFragment(std::size_t bytes) {
   const double frames = static_cast<double>(bytes / (sizeof(float) * format_.channelCount));
   // An average over the last few dozen fragments.
-  fragmentFrames_ = fragmentsSeen_ == 0 ? frames : fragmentFrames_ + (frames - fragmentFrames_) / 32;
+  fragmentFrames_ =
+      fragmentsSeen_ == 0 ? frames : fragmentFrames_ + (frames - fragmentFrames_) / 32;
   if (fragmentsSeen_ < kFragmentsJudged) ++fragmentsSeen_;
 }
 
