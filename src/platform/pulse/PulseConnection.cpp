@@ -150,11 +150,12 @@ void PulseConnection::waitUntil(const std::function<bool()>& done, double timeou
   if (failure != 0) throw pulseError(failure);
 }
 
-void PulseConnection::await(pa_operation* operation) {
+void PulseConnection::await(pa_operation* operation, double timeoutSeconds) {
   if (operation == nullptr) throw pulseError(errorCode());
   pa_operation_set_state_callback(operation, &operationChanged, mainloop_);
   try {
-    waitUntil([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
+    waitUntil([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+              timeoutSeconds);
   } catch (...) {
     pa_operation_cancel(operation);
     pa_operation_unref(operation);
@@ -163,9 +164,9 @@ void PulseConnection::await(pa_operation* operation) {
   pa_operation_unref(operation);
 }
 
-void PulseConnection::catchUp() {
+void PulseConnection::catchUp(double timeoutSeconds) {
   const auto answered = [](pa_context*, const pa_server_info*, void*) {};
-  await(pa_context_get_server_info(context_, answered, nullptr));
+  await(pa_context_get_server_info(context_, answered, nullptr), timeoutSeconds);
 }
 
 void PulseConnection::subscribe(pa_subscription_mask_t mask, ChangeHandler handler) {

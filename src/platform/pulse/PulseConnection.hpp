@@ -62,12 +62,12 @@ class PulseConnection {
   void waitUntil(const std::function<bool()>& done, double timeoutSeconds = kTimeoutSeconds);
   // Waits for `operation` to finish and unrefs it; throws as waitUntil, and
   // the context's error when libpulse could not start it (null).
-  void await(pa_operation* operation);
+  void await(pa_operation* operation, double timeoutSeconds = kTimeoutSeconds);
 
   // Waits for the server to answer, so that everything it sent before has
   // arrived (and none of it waits for a batch period any more). Throws as
   // await.
-  void catchUp();
+  void catchUp(double timeoutSeconds = kTimeoutSeconds);
 
   // Told, on the loop thread, when the context fails or terminates on its own.
   void onFailure(std::function<void(int code)> handler) { failureHandler_ = std::move(handler); }

@@ -125,7 +125,7 @@ void ServerRecording::stop() {
   if (connection_) {
     PulseConnection::Lock lock(*connection_);
     try {
-      connection_->catchUp();
+      connection_->catchUp(kCatchUpSeconds);
     } catch (const Error&) {
       // Gone or stalled: what arrived is all there is.
     }

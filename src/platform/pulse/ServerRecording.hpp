@@ -49,8 +49,9 @@ class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
   // Connects and waits until every recorder runs; throws libpulse's error and
   // leaves nothing open.
   void start();
-  // Hands over what was read, ends the recorders (waiting boundedly for the
-  // server) and closes the connection.
+  // Takes in what the server sent before the stop and hands it over, ends
+  // the recorders (waiting boundedly for the server) and closes the
+  // connection.
   void stop();
   // Closes everything at once; nothing is handed over or told afterwards.
   void release();
@@ -63,7 +64,9 @@ class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
   static constexpr double kRetrySeconds = 0.25;
   // How long one attempt waits for an answer.
   static constexpr double kAttemptSeconds = 1.0;
-  // How long a stop waits for the server to confirm.
+  // How long a stop waits for what the server sent before it, and then for
+  // the server to confirm.
+  static constexpr double kCatchUpSeconds = 1.0;
   static constexpr double kStopTimeoutSeconds = 2.0;
 
  private:
