@@ -3,7 +3,11 @@
 # microphone from a private PulseAudio daemon (or, with SERVER pipewire, a
 # private PipeWire) for SECONDS (60) while tones play, and in the same run two
 # parec processes record the same two sources (float32 mono 48 kHz, 50 ms
-# fragments) as the baseline.
+# fragments) as the baseline. CPU time is read from the scheduler (nanoseconds
+# on the CPU, every thread) over the same window of SECONDS for both, after a
+# few seconds in which both have started; the lines before the last show each
+# of the agent's threads (CPU ticks since it started / times it went to
+# sleep) and the baseline's wake-ups in the window.
 #
 #   bench/pulse/capture_cpu.sh [AGENT] [SECONDS] [SERVER]
 #
@@ -43,11 +47,24 @@ export "$("$server_script" start "$dir")"
 play_tone mirevo_speakers 440 $((seconds + 30))
 play_tone mirevo_mic_line 1000 $((seconds + 30))
 
-# Seconds of CPU (user + system) a process has used so far.
-cpu_seconds() {
-  local ticks
-  ticks=$(sed 's/^.*) //' "/proc/$1/stat" | awk '{print $12 + $13}')
-  awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.2f", t / hz}'
+# Nanoseconds on the CPU that the living threads of processes have used.
+cpu_ns() {  # PID...
+  local pid total=0
+  for pid in "$@"; do
+    for task in /proc/"$pid"/task/*; do total=$((total + $(awk '{print $1}' "$task/schedstat"))); done
+  done
+  echo "$total"
+}
+
+# Context switches the threads of processes asked for: how often they slept.
+wakeups() {  # PID...
+  local pid total=0
+  for pid in "$@"; do
+    for task in /proc/"$pid"/task/*; do
+      total=$((total + $(awk '/^voluntary_ctxt_switches/ {print $2}' "$task/status")))
+    done
+  done
+  echo "$total"
 }
 
 mkfifo "$dir/commands"
@@ -68,25 +85,18 @@ parec_pids=()
 record mirevo_speakers.monitor
 record mirevo_mic
 
+sleep 3
+agent_before=$(cpu_ns "$agent_pid")
+parec_before=$(cpu_ns "${parec_pids[@]}")
+parec_wakeups_before=$(wakeups "${parec_pids[@]}")
 sleep "$seconds"
-
-# Context switches a thread asked for: how often it went to sleep to wait.
-wakeups() {  # TASK_DIR
-  awk '/^voluntary_ctxt_switches/ {print $2}' "$1/status"
-}
+agent_cpu=$(awk -v a="$(cpu_ns "$agent_pid")" -v b="$agent_before" 'BEGIN {printf "%.3f", (a - b) / 1e9}')
+parec_cpu=$(awk -v a="$(cpu_ns "${parec_pids[@]}")" -v b="$parec_before" 'BEGIN {printf "%.3f", (a - b) / 1e9}')
+parec_wakeups=$(($(wakeups "${parec_pids[@]}") - parec_wakeups_before))
 
 threads=""
 for task in /proc/"$agent_pid"/task/*; do
-  threads+=" $(cat "$task/comm")=$(sed 's/^.*) //' "$task/stat" | awk '{print $12 + $13}')/$(wakeups "$task")"
-done
-parec_wakeups=0
-for pid in "${parec_pids[@]}"; do
-  for task in /proc/"$pid"/task/*; do parec_wakeups=$((parec_wakeups + $(wakeups "$task"))); done
-done
-agent_cpu=$(cpu_seconds "$agent_pid")
-parec_cpu=0
-for pid in "${parec_pids[@]}"; do
-  parec_cpu=$(awk -v a="$parec_cpu" -v b="$(cpu_seconds "$pid")" 'BEGIN {printf "%.2f", a + b}')
+  threads+=" $(cat "$task/comm")=$(sed 's/^.*) //' "$task/stat" | awk '{print $12 + $13}')/$(awk '/^voluntary_ctxt_switches/ {print $2}' "$task/status")"
 done
 
 echo '{"type":"stop","sessionId":"bench"}' >&3
@@ -96,8 +106,8 @@ wait "$agent_pid" || true
 chunks_system=$(grep -c '"source":"system"' "$dir/events" || true)
 chunks_microphone=$(grep -c '"source":"microphone"' "$dir/events" || true)
 failures=$(grep -c '"type":"failed"' "$dir/events" || true)
-echo "agent threads (CPU ticks/wake-ups):$threads"
-echo "parec wake-ups: $parec_wakeups"
+echo "agent threads since the start (CPU ticks/wake-ups):$threads"
+echo "parec wake-ups in the window: $parec_wakeups"
 echo "recorded ${seconds}s: system chunks=$chunks_system microphone chunks=$chunks_microphone failed=$failures stderr_bytes=$(wc -c <"$dir/agent.err")"
 ratio=$(awk -v a="$agent_cpu" -v p="$parec_cpu" 'BEGIN {if (p > 0) printf "%.2f", a / p; else print "inf"}')
 echo "capture-cpu: agent_cpu_s=$agent_cpu parec_cpu_s=$parec_cpu ratio=$ratio"

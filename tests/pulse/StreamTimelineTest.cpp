@@ -175,6 +175,35 @@ INSTANTIATE_TEST_SUITE_P(
                       StallCase{"burstAfterAStallOfJustAboveTheGap", 0.120, 0.001}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// After a stall, the first read takes all that waits here at once, while the
+// server still holds back the rest of the backlog; that comes a moment later.
+// The first read's length is not time that its lateness went on for.
+TEST(StreamTimeline, ALargeFirstReadOfABacklogIsOnlyLate) {
+  StreamTimeline timeline(kRate);
+  std::vector<std::int64_t> frames;
+  std::vector<double> placed;
+  double now = 20.0;
+  const auto read = [&](double seconds, double arrivedAt) {
+    const auto count = static_cast<std::int64_t>(seconds * kRate);
+    frames.push_back(count);
+    const auto settled = timeline.place(count, arrivedAt - seconds);
+    placed.insert(placed.end(), settled.begin(), settled.end());
+  };
+  for (int i = 0; i < 20; ++i, now += 0.1) read(0.1, now + 0.1);
+  now += 0.7;  // not scheduled: 800 ms of audio wait, only 400 ms of it here
+  read(0.4, now);
+  read(0.0375, now + 0.0015);
+  now += 0.1;
+  read(0.3625, now);  // the rest of the backlog, and the newest audio
+  for (int i = 0; i < 10; ++i) read(0.1, now += 0.1);
+
+  ASSERT_EQ(placed.size(), frames.size());
+  for (std::size_t i = 1; i < placed.size(); ++i) {
+    EXPECT_NEAR(placed[i] - placed[i - 1], static_cast<double>(frames[i - 1]) / kRate, 1e-4)
+        << "read " << i;
+  }
+}
+
 TEST(StreamTimeline, AGapWhoseFirstReadAlsoCameLateIsPlacedByTheReadsAfterIt) {
   Feed feed;
   placeNow(feed, 0.0);

@@ -48,9 +48,9 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
       pa_usec_to_bytes(static_cast<pa_usec_t>(kFragmentSeconds * 1e6), &spec));
   // The stream stays on its source: should the source go away, recording
   // another device instead (perhaps a monitor) would be wrong.
-  const auto flags =
-      static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                     PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+  // The source's latency is asked for now and then (askForTiming), not
+  // every second as the automatic updates would.
+  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
   if (pa_stream_connect_record(stream_, settings.source.c_str(), &attributes, flags) < 0) {
     const int code = connection.errorCode();
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -91,7 +91,16 @@ void SourceRecorder::disconnect() {
 void SourceRecorder::stateChanged(pa_stream*, void* self) {
   auto* recorder = static_cast<SourceRecorder*>(self);
   recorder->connection_.signal();
+  if (recorder->ready()) recorder->askForTiming(recorder->clock_.hostSeconds());
   if (recorder->ended()) recorder->reportEnd(recorder->errorCode());
+}
+
+void SourceRecorder::askForTiming(double nowSeconds) {
+  timingAskedAt_ = nowSeconds;
+  // The answer comes to timingUpdated.
+  if (pa_operation* operation = pa_stream_update_timing_info(stream_, nullptr, nullptr)) {
+    pa_operation_unref(operation);
+  }
 }
 
 void SourceRecorder::reportEnd(int code) {
@@ -142,7 +151,9 @@ void SourceRecorder::readAll() {
   // What waits now is all this read takes: nothing arrives while it runs.
   const std::size_t waiting = readableBytes();
   if (waiting == 0) return;
-  double captured = capturedSeconds(clock_.hostSeconds(), waiting);
+  const double now = clock_.hostSeconds();
+  if (now - timingAskedAt_ >= kTimingSeconds) askForTiming(now);
+  double captured = capturedSeconds(now, waiting);
   if (delivering_ && !pending_.empty()) {
     // A gap between reads must not vanish inside one gathered buffer.
     const double pendingEnd =

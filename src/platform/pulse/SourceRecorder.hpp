@@ -98,6 +98,9 @@ class SourceRecorder : private PulseConnection::Reader {
   static constexpr double kShortFragmentSeconds = 0.020;
   // How many fragments are seen before they are judged.
   static constexpr int kFragmentsJudged = 16;
+  // How often the server is asked for the source's latency: it changes only
+  // when the source's own settings do.
+  static constexpr double kTimingSeconds = 5.0;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);
@@ -106,6 +109,7 @@ class SourceRecorder : private PulseConnection::Reader {
   void takeArrived() override;
   bool mayWait() const override;
   void countFragment(std::size_t bytes);
+  void askForTiming(double nowSeconds);
   void reportEnd(int code);
   void readAll();
   // With pending_ holding only the newest read: drops its frames from before
@@ -134,6 +138,7 @@ class SourceRecorder : private PulseConnection::Reader {
   std::deque<std::vector<float>> unsettled_;
   // What the source held at the server's last timing report.
   double serverLatencySeconds_ = 0.0;
+  double timingAskedAt_ = 0.0;
   bool delivering_ = false;
   bool quiet_ = false;    // no failure is told any more
   bool arrived_ = false;  // since the last read

@@ -55,6 +55,10 @@ double StreamTimeline::countedTimeOfNewest() const {
   return expectedSeconds() + static_cast<double>(held_.back().offset) / sampleRate_;
 }
 
+double StreamTimeline::arrivalOf(const Read& read) const {
+  return read.capturedSeconds + static_cast<double>(read.frames) / sampleRate_;
+}
+
 double StreamTimeline::anchorBeforeRun() const {
   const Read& runFirst = held_[runStart_];
   return runFirst.capturedSeconds - static_cast<double>(runFirst.offset) / sampleRate_;
@@ -102,7 +106,7 @@ std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSe
       runFirst.capturedSeconds + static_cast<double>(newest.offset - runFirst.offset) / sampleRate_;
   if (disagrees(capturedSeconds, paceFromRun)) runStart_ = held_.size() - 1;
 
-  const bool confirmed = capturedSeconds - held_[runStart_].capturedSeconds >= kConfirmSeconds;
+  const bool confirmed = arrivalOf(newest) - arrivalOf(held_[runStart_]) >= kConfirmSeconds;
   const bool tooMuchHeld =
       static_cast<double>(newest.offset + newest.frames) >= kMaxHeldSeconds * sampleRate_;
   if (!confirmed && !tooMuchHeld) return {};

@@ -14,7 +14,11 @@
 //   the held reads were only late;
 // - after a real gap, the reads go on at the pace of their samples from the
 //   first held one: once they have done so for kConfirmSeconds, the gap is
-//   real and the timeline is re-anchored there.
+//   real and the timeline is re-anchored there. That time runs from when the
+//   first of them arrived to when the newest did (each arrives as its last
+//   frame is captured), so that the length of one large read (a backlog
+//   taken at once, of which the server still held back the rest) does not
+//   count as time the reads went on.
 // Smaller differences are measurement noise or clock drift: their average is
 // followed, and only when it leaves a dead band is the timeline slewed, by at
 // most a millisecond per second, so that drift is absorbed before it ever
@@ -91,6 +95,8 @@ class StreamTimeline {
   double placeChecked(std::int64_t frames, double capturedSeconds);
   static bool disagrees(double capturedSeconds, double expectedSeconds);
   void hold(std::int64_t frames, double capturedSeconds);
+  // When a read arrived, by its capture time: the end of its audio.
+  double arrivalOf(const Read& read) const;
   // Where the count puts the newest held read when the held ones were late.
   double countedTimeOfNewest() const;
   // Where a gap before the steady run of held reads puts the first of them.
