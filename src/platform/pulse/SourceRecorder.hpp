@@ -38,7 +38,7 @@
 
 namespace mirevo::platform::pulse {
 
-class SourceRecorder : private PulseConnection::Reader {
+class SourceRecorder final : private PulseConnection::Reader {
  public:
   struct Settings {
     std::string source;
