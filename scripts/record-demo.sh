@@ -93,7 +93,11 @@ play_speech() {
   espeak-ng -v "$voice" -s 150 -w "$work/$name-once.wav" "$text"
   # Half a second of quiet between repeats; enough repeats to outlast the recording.
   sox "$work/$name-once.wav" "$work/$name.wav" pad 0 0.5 repeat $((seconds / 2 + 5))
-  paplay -d "$sink" "$work/$name.wav" &
+  # A short latency, as the tests' tone players have: with paplay's default
+  # buffer of two seconds the server plays it out late, and a microphone fed
+  # from its sink would deliver its first audio more than a second into the
+  # recording.
+  paplay --latency-msec=50 -d "$sink" "$work/$name.wav" &
   players+=($!)
 }
 

@@ -1,67 +1,288 @@
 #!/usr/bin/env bash
-# A long recording on a private PulseAudio daemon: the agent records the
-# system's audio and a microphone for SECONDS (600) while a tone plays into
-# each, then stops. Passes when neither source has a single chunk break (every
-# chunk but the last is one full second and starts where the one before it
-# ended, within 100 ms), no `failed` event came, and the agent's resident
-# memory stays within 1 MiB of its size after the first minute.
+# A long recording on a private audio server: the agent records the system's
+# audio and a microphone for SECONDS (600) while tones play into every sink,
+# then stops.
 #
-#   scripts/soak-pulse.sh [SECONDS] [AGENT]
+#   scripts/soak-pulse.sh [--pipewire] [--chaos] [--seed N] [SECONDS] [AGENT]
+#
+#   --pipewire  a private PipeWire with its PulseAudio server, in place of
+#               the private PulseAudio daemon
+#   --chaos     during the recording, at random intervals of 2 to 6 s and one
+#               at a time: switch the default output, plug or unplug the
+#               headphones or the second microphone, change the default
+#               microphone, suspend a sink, restart the server, pause the
+#               agent (SIGSTOP, then SIGCONT) or stop reading its output for
+#               a while. The last 10 s are left quiet.
+#   --seed N    the chaos schedule's seed (default: a random one); it is
+#               printed, and the same seed replays the same schedule
+#
+# Without --chaos it passes when neither source has a single chunk break
+# (every chunk but the last is one full second and starts where the one
+# before it ended, within 100 ms), no `failed` event came, and the agent's
+# resident memory stays within 1 MiB of its size after the first minute.
+#
+# With --chaos it passes when the recording ends with `completed` and no
+# `failed`, each source's sequence numbers are contiguous, no chunk overlaps
+# the one before it (by more than 2 ms: the timeline's slew and the rounding
+# to milliseconds), each source's audio reaches to within 1.5 s of the stop,
+# the agent's resident memory never exceeds 48 MiB, `stop` is answered within
+# 5 s, and the agent wrote nothing to stderr. Gaps are allowed: a suspended
+# sink, a paused agent and a restarted server leave them.
 #
 # The last line reads: soak-pulse: PASS|FAIL ...
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${1:-600}
-agent=${2:-$root/build/mirevo-capture}
+usage() {
+  sed -n '6,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+  exit 2
+}
+chaos=false
+seed=""
+server_script=private-pulse.sh
+server_tools=(pulseaudio)
+positional=()
+while (($#)); do
+  case $1 in
+    --chaos) chaos=true; shift ;;
+    --seed) [[ $# -ge 2 && $2 =~ ^[0-9]+$ ]] || usage; seed=$2; shift 2 ;;
+    --pipewire) server_script=private-pipewire.sh; server_tools=(pipewire wireplumber pipewire-pulse); shift ;;
+    -*) usage ;;
+    *) positional+=("$1"); shift ;;
+  esac
+done
+((${#positional[@]} <= 2)) || usage
+seconds=${positional[0]:-600}
+agent=${positional[1]:-$root/build/mirevo-capture}
+[[ $seconds =~ ^[1-9][0-9]*$ ]] || usage
 [[ -x $agent ]] || { echo "soak-pulse: no agent at $agent (build first)" >&2; exit 1; }
-for tool in pulseaudio pactl pacat sox python3; do
+for tool in "${server_tools[@]}" pactl pacat sox python3; do
   command -v "$tool" >/dev/null || { echo "soak-pulse: $tool is not installed" >&2; exit 1; }
 done
+if $chaos; then
+  ((seconds >= 30)) || { echo "soak-pulse: a chaos run needs at least 30 s" >&2; exit 2; }
+  [[ -n $seed ]] || seed=$(((RANDOM << 15) | RANDOM))
+  echo "soak-pulse: chaos seed $seed (replay: scripts/soak-pulse.sh --chaos --seed $seed$([[ $server_script == private-pipewire.sh ]] && echo " --pipewire") $seconds)"
+fi
 
 # shellcheck source=scripts/tones.sh
 source "$root/scripts/tones.sh"
 
 dir=$(mktemp -d)
 agent_pid=
+reader_pid=
+sampler_pid=
 cleanup() {
+  set +e
   stop_tones
-  [[ -n $agent_pid ]] && kill "$agent_pid" 2>/dev/null || true
-  exec 3>&- 2>/dev/null || true
-  wait 2>/dev/null || true
-  "$root/scripts/private-pulse.sh" stop "$dir"
+  [[ -n $reader_pid ]] && kill -CONT "$reader_pid" 2>/dev/null
+  [[ -n $agent_pid ]] && kill -CONT "$agent_pid" 2>/dev/null && kill "$agent_pid" 2>/dev/null
+  [[ -n $sampler_pid ]] && kill "$sampler_pid" 2>/dev/null
+  exec 3>&- 2>/dev/null
+  wait 2>/dev/null
+  "$root/scripts/$server_script" stop "$dir/server"
   rm -rf "$dir"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-export "$("$root/scripts/private-pulse.sh" start "$dir")"
+mkdir "$dir/server"
+export "$("$root/scripts/$server_script" start "$dir/server")"
 
-play_tone mirevo_speakers 440 $((seconds + 60))
-play_tone mirevo_mic_line 1000 $((seconds + 60))
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# The tones: one into every sink, so that every source and output has audio.
+headphones_plugged=true
+mic2_plugged=true
+play_tones() {
+  local length=$((seconds + 120))
+  play_tone mirevo_speakers 440 "$length"
+  $headphones_plugged && play_tone mirevo_headphones 880 "$length"
+  play_tone mirevo_mic_line 1000 "$length"
+  play_tone mirevo_mic2_line 660 "$length"
+}
+play_tones
 sleep 1
 
-mkfifo "$dir/commands"
-"$agent" <"$dir/commands" >"$dir/events" 2>"$dir/agent.err" &
+# The agent's output goes through a pipe to a reader, which chaos may pause
+# as a parent that stops reading would.
+mkfifo "$dir/commands" "$dir/output"
+"$agent" <"$dir/commands" >"$dir/output" 2>"$dir/agent.err" &
 agent_pid=$!
+cat "$dir/output" >"$dir/events" &
+reader_pid=$!
 exec 3>"$dir/commands"
+started_ms=$(now_ms)
 echo '{"type":"start","sessionId":"soak","jobId":"soak"}' >&3
 
-# Resident memory every 5 s: "<seconds since start> <VmRSS in KiB>".
-for ((t = 0; t <= seconds; t += 5)); do
-  rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$agent_pid/status" 2>/dev/null || echo 0)
-  echo "$t $rss" >>"$dir/memory"
-  ((t < seconds)) && sleep 5
-done
+# Resident memory every second: "<ms since start> <VmRSS in KiB>".
+(
+  while kill -0 "$agent_pid" 2>/dev/null; do
+    rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$agent_pid/status" 2>/dev/null || echo 0)
+    echo "$(($(now_ms) - started_ms)) ${rss:-0}"
+    sleep 1
+  done >"$dir/memory"
+) 3>&- &
+sampler_pid=$!
 
-echo '{"type":"stop","sessionId":"soak"}' >&3
+log() { printf 'soak-pulse: %6.1f s  %s\n' "$((($(now_ms) - started_ms) / 100))e-1" "$*"; }
+# A chaos step whose pactl fails says so and the soak goes on: the agent is
+# what is on trial.
+pactl_quiet() { pactl "$@" >/dev/null || log "(pactl $* failed)"; }
+module_of() {  # NAME: the module that made the sink or source NAME
+  pactl list short modules | awk -v name="$1" '{for (i = 3; i <= NF; i++) if ($i == "sink_name=" name || $i == "source_name=" name) print $1}'
+}
+# Sets $drawn to a random whole number in [$1, $2] from the seeded sequence
+# (in this shell: a command substitution would draw from a copy of it).
+draw() { drawn=$(($1 + RANDOM % ($2 - $1 + 1))); }
+# Sleeps $1 ms, but no longer than $limit_ms.
+hold() {
+  local ms=$(($1 < limit_ms ? $1 : limit_ms))
+  sleep "$((ms / 1000)).$(printf '%03d' $((ms % 1000)))"
+}
+
+# One chaos step; what it holds (a suspended sink, a paused agent, an unread
+# output) lasts $limit_ms at most. Every step draws the same two numbers
+# whatever the state, so that a seed gives the same schedule however the
+# server answers.
+chaos_step() {
+  local action param
+  draw 0 7
+  action=$drawn
+  draw 0 999
+  param=$drawn
+  case $action in
+    0)
+      local sink=mirevo_speakers
+      if $headphones_plugged && [[ $(pactl get-default-sink) == mirevo_speakers ]]; then
+        sink=mirevo_headphones
+      fi
+      log "default output -> $sink"
+      pactl_quiet set-default-sink "$sink"
+      ;;
+    1)
+      if $headphones_plugged; then
+        log "headphones unplugged"
+        pactl_quiet unload-module "$(module_of mirevo_headphones)"
+        headphones_plugged=false
+      else
+        log "headphones plugged in"
+        pactl_quiet load-module module-null-sink sink_name=mirevo_headphones \
+          sink_properties=device.description=Mirevo_Headphones
+        headphones_plugged=true
+        play_tone mirevo_headphones 880 $((seconds + 120))
+      fi
+      ;;
+    2)
+      if $mic2_plugged; then
+        log "second microphone unplugged"
+        pactl_quiet unload-module "$(module_of mirevo_mic2)"
+        mic2_plugged=false
+      else
+        log "second microphone plugged in"
+        pactl_quiet load-module module-remap-source source_name=mirevo_mic2 \
+          master=mirevo_mic2_line.monitor source_properties=device.description=Mirevo_Mic2
+        mic2_plugged=true
+      fi
+      ;;
+    3)
+      local source=mirevo_mic
+      if $mic2_plugged && [[ $(pactl get-default-source) == mirevo_mic ]]; then
+        source=mirevo_mic2
+      fi
+      log "default microphone -> $source"
+      pactl_quiet set-default-source "$source"
+      ;;
+    4)
+      local sink
+      sink=$(pactl get-default-sink)
+      local hold_ms=$((500 + param * 2))
+      log "sink $sink suspended for $hold_ms ms"
+      pactl_quiet suspend-sink "$sink" 1
+      hold "$hold_ms"
+      pactl_quiet suspend-sink "$sink" 0
+      ;;
+    5)
+      log "server restarted"
+      stop_tones
+      tone_groups=()
+      "$root/scripts/$server_script" stop "$dir/server"
+      # Not on the agent's command pipe (fd 3): a daemon holding it open
+      # would keep the agent from seeing the end of its input.
+      "$root/scripts/$server_script" start "$dir/server" >/dev/null 3>&-
+      headphones_plugged=true
+      mic2_plugged=true
+      play_tones
+      ;;
+    6)
+      local hold_ms=$((200 + param * 28 / 10))
+      log "agent paused for $hold_ms ms"
+      kill -STOP "$agent_pid"
+      hold "$hold_ms"
+      kill -CONT "$agent_pid"
+      ;;
+    7)
+      local hold_ms=$((3000 + param * 17))
+      log "output not read for $hold_ms ms"
+      kill -STOP "$reader_pid"
+      hold "$hold_ms"
+      kill -CONT "$reader_pid"
+      ;;
+  esac
+}
+
+end_ms=$((started_ms + seconds * 1000))
+if $chaos; then
+  RANDOM=$seed
+  quiet_from_ms=$((end_ms - 10000))
+  steps=0
+  while true; do
+    draw 2000 6000
+    pause_ms=$drawn
+    # Room for the step after the pause: a restart takes a few seconds.
+    limit_ms=$((quiet_from_ms - $(now_ms) - pause_ms))
+    ((limit_ms >= 6000)) || break
+    sleep "$((pause_ms / 1000)).$(printf '%03d' $((pause_ms % 1000)))"
+    chaos_step
+    steps=$((steps + 1))
+    kill -0 "$agent_pid" 2>/dev/null || { log "the agent exited"; break; }
+  done
+  log "$steps chaos steps; quiet until the stop"
+fi
+while (($(now_ms) < end_ms)); do sleep 1; done
+
+stop_sent_ms=$(now_ms)
+# In a subshell: should the agent have gone, the broken pipe ends that alone.
+(echo '{"type":"stop","sessionId":"soak"}' >&3) 2>/dev/null || log "the agent no longer reads its input"
+answered_ms=-1
+while (($(now_ms) - stop_sent_ms < 30000)); do
+  if grep -q '"sessionId":"soak","type":"completed"' "$dir/events"; then
+    answered_ms=$(($(now_ms) - stop_sent_ms))
+    break
+  fi
+  sleep 0.05
+done
 exec 3>&-
 wait "$agent_pid" || true
 agent_pid=
+wait "$reader_pid" || true
+reader_pid=
+wait "$sampler_pid" 2>/dev/null || true
+sampler_pid=
 
-python3 - "$dir/events" "$dir/memory" "$seconds" "$(wc -c <"$dir/agent.err")" <<'PY'
+if [[ -s $dir/agent.err ]]; then
+  echo "the agent's stderr ($(wc -c <"$dir/agent.err") bytes), its start:"
+  head -c 4000 "$dir/agent.err"
+  echo
+fi
+python3 - "$dir/events" "$dir/memory" "$seconds" "$(wc -c <"$dir/agent.err")" "$chaos" \
+  "$((stop_sent_ms - started_ms))" "$answered_ms" "${seed:-none}" <<'PY'
 import base64, json, sys
 
-events_path, memory_path, seconds, stderr_bytes = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+(events_path, memory_path, seconds, stderr_bytes, chaos, stop_at_ms, answered_ms,
+ seed) = sys.argv[1:]
+seconds, stderr_bytes = int(seconds), int(stderr_bytes)
+chaos, stop_at_ms, answered_ms = chaos == "true", int(stop_at_ms), int(answered_ms)
 chunks = {"microphone": [], "system": []}
 other = {}
 for line in open(events_path, "rb"):
@@ -77,11 +298,17 @@ for source, list_ in chunks.items():
     samples = sum(len(base64.b64decode(c["dataBase64"])) // 2 for c in list_)
     sequences_ok = [c["sequence"] for c in list_] == list(range(len(list_)))
     short = sum(1 for c in list_[:-1] if c["durationMs"] != 1000)
-    jumps = [abs(b["startedAtMs"] - (a["startedAtMs"] + a["durationMs"])) for a, b in zip(list_, list_[1:])]
-    breaks = short + sum(1 for j in jumps if j > 100)
+    jumps = [b["startedAtMs"] - (a["startedAtMs"] + a["durationMs"]) for a, b in zip(list_, list_[1:])]
+    gaps = [j for j in jumps if j > 100]
+    overlaps = [j for j in jumps if j < -2]
+    end = list_[-1]["startedAtMs"] + list_[-1]["durationMs"] if list_ else 0
     print(f"{source}: chunks={len(list_)} samples={samples} ({samples / 48000:.2f} s) "
-          f"sequences_contiguous={sequences_ok} short_chunks={short} "
-          f"max_start_offset_ms={max(jumps, default=0)} breaks={breaks}")
+          f"sequences_contiguous={sequences_ok} short_chunks={short} gaps={len(gaps)} "
+          f"gap_ms={sum(gaps)} overlaps={overlaps} ends_at_ms={end} stop_at_ms={stop_at_ms}")
+    if chaos:
+        ok = ok and sequences_ok and not overlaps and bool(list_) and end >= stop_at_ms - 1500
+        continue
+    breaks = short + len(gaps) + sum(1 for j in jumps if j < -100)
     for a, b in zip(list_, list_[1:]):
         jump = b["startedAtMs"] - (a["startedAtMs"] + a["durationMs"])
         if a["durationMs"] != 1000 or abs(jump) > 100:
@@ -89,15 +316,23 @@ for source, list_ in chunks.items():
                   f"durationMs={a['durationMs']} next starts {jump:+d} ms from its end")
     ok = ok and sequences_ok and breaks == 0 and samples >= 48000 * (seconds - 5)
 
-memory = [tuple(map(int, line.split())) for line in open(memory_path)]
-after_minute = [rss for t, rss in memory if t >= 60]
-base = after_minute[0] if after_minute else 0
-peak = max(after_minute, default=0)
-growth = peak - base
-print(f"memory: rss_at_60s_kib={base} peak_after_60s_kib={peak} growth_kib={growth} "
-      f"first_kib={memory[0][1]} last_kib={memory[-1][1]}")
+memory = [tuple(map(int, line.split())) for line in open(memory_path) if line.strip()]
+peak = max((rss for _, rss in memory), default=0)
+if chaos:
+    print(f"memory: peak_kib={peak} first_kib={memory[0][1] if memory else 0} "
+          f"last_kib={memory[-1][1] if memory else 0}")
+    print(f"stop answered in {answered_ms} ms")
+    ok = ok and 0 < peak <= 48 * 1024 and 0 <= answered_ms <= 5000
+else:
+    after_minute = [rss for t, rss in memory if t >= 60000]
+    base = after_minute[0] if after_minute else 0
+    growth = max(after_minute, default=0) - base
+    print(f"memory: rss_at_60s_kib={base} peak_after_60s_kib={max(after_minute, default=0)} "
+          f"growth_kib={growth} first_kib={memory[0][1] if memory else 0} "
+          f"last_kib={memory[-1][1] if memory else 0}")
+    ok = ok and base > 0 and growth <= 1024
 print(f"events: {other} stderr_bytes={stderr_bytes}")
-ok = ok and base > 0 and growth <= 1024
-print(f"soak-pulse: {'PASS' if ok else 'FAIL'} seconds={seconds}")
+mode = f" chaos seed={seed}" if chaos else ""
+print(f"soak-pulse: {'PASS' if ok else 'FAIL'} seconds={seconds}{mode}")
 sys.exit(0 if ok else 1)
 PY
