@@ -34,7 +34,7 @@ void StreamTimeline::follow(double difference, std::int64_t frames) {
 
 double StreamTimeline::placeChecked(std::int64_t frames, double capturedSeconds) {
   const double difference = capturedSeconds - expectedSeconds();
-  if (std::fabs(difference) > kGapSeconds) {
+  if (difference > kGapSeconds) {
     anchor(capturedSeconds);
   } else {
     follow(difference, frames);
@@ -44,6 +44,10 @@ double StreamTimeline::placeChecked(std::int64_t frames, double capturedSeconds)
 
 bool StreamTimeline::disagrees(double capturedSeconds, double expectedSeconds) {
   return std::fabs(capturedSeconds - expectedSeconds) > kGapSeconds;
+}
+
+bool StreamTimeline::behind(double capturedSeconds, double expectedSeconds) {
+  return capturedSeconds - expectedSeconds > kGapSeconds;
 }
 
 void StreamTimeline::hold(std::int64_t frames, double capturedSeconds) {
@@ -92,13 +96,13 @@ std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSe
     anchor(std::max(capturedSeconds, floorSeconds_));
     return {advance(frames)};
   }
-  if (held_.empty() && !disagrees(capturedSeconds, expectedSeconds())) {
+  if (held_.empty() && !behind(capturedSeconds, expectedSeconds())) {
     return {placeChecked(frames, capturedSeconds)};
   }
   hold(frames, capturedSeconds);
   if (held_.size() == 1) return {};
   // Back in step with the count: the held reads had only been late.
-  if (!disagrees(capturedSeconds, countedTimeOfNewest())) return settleHeld();
+  if (!behind(capturedSeconds, countedTimeOfNewest())) return settleHeld();
 
   const Read& newest = held_.back();
   const Read& runFirst = held_[runStart_];
@@ -118,7 +122,7 @@ std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSe
 
 std::vector<double> StreamTimeline::flush() {
   if (held_.empty()) return {};
-  if (disagrees(held_.back().capturedSeconds, countedTimeOfNewest())) anchor(anchorBeforeRun());
+  if (behind(held_.back().capturedSeconds, countedTimeOfNewest())) anchor(anchorBeforeRun());
   return settleHeld();
 }
 

@@ -1,10 +1,17 @@
 // The presentation times of one recorded source on the host clock. Time is
 // counted in samples from an anchor, so that the gathered audio always
 // matches its length and one-second chunks follow each other at exactly one
-// second; each read's own capture time only checks the count. A difference
-// above 100 ms is a real gap (a suspended or stalled source, an overrun, a
-// move) and re-anchors the timeline, which makes the chunking start a new
-// chunk.
+// second; each read's own capture time only checks the count. A read later
+// than the count by more than 100 ms came after a real gap (a suspended or
+// stalled source, an overrun, a move) and re-anchors the timeline, which
+// makes the chunking start a new chunk.
+//
+// A read measured earlier than the count by more than that is never a gap:
+// audio cannot come from before the audio already placed. Its latency was
+// misjudged (the server's latency report, asked for every few seconds, can
+// be off by more than 100 ms on a loaded machine): such reads stay on the
+// count, and only a lasting difference is slewed away as drift is, so that
+// no chunk ever overlaps the one before.
 //
 // A read that merely arrived late looks just like one after a gap, so reads
 // that disagree with the count are held until later ones tell them apart:
@@ -94,6 +101,8 @@ class StreamTimeline {
   void follow(double difference, std::int64_t frames);
   double placeChecked(std::int64_t frames, double capturedSeconds);
   static bool disagrees(double capturedSeconds, double expectedSeconds);
+  // Whether a read lies later than the count by more than a gap allows.
+  static bool behind(double capturedSeconds, double expectedSeconds);
   void hold(std::int64_t frames, double capturedSeconds);
   // When a read arrived, by its capture time: the end of its audio.
   double arrivalOf(const Read& read) const;
