@@ -29,7 +29,9 @@
 # 5 s, and the agent wrote nothing to stderr. Gaps are allowed: a suspended
 # sink, a paused agent and a restarted server leave them.
 #
-# The last line reads: soak-pulse: PASS|FAIL ...
+# With SOAK_KEEP=1 its folder (the events, the agent's stderr, the server's
+# logs) is kept and named at the end. The last line reads:
+# soak-pulse: PASS|FAIL ...
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -81,7 +83,7 @@ cleanup() {
   exec 3>&- 2>/dev/null
   wait 2>/dev/null
   "$root/scripts/$server_script" stop "$dir/server"
-  rm -rf "$dir"
+  if [[ -n ${SOAK_KEEP:-} ]]; then echo "soak-pulse: kept $dir"; else rm -rf "$dir"; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -206,10 +208,11 @@ chaos_step() {
       log "server restarted"
       stop_tones
       tone_groups=()
-      "$root/scripts/$server_script" stop "$dir/server"
+      "$root/scripts/$server_script" stop "$dir/server" || true
       # Not on the agent's command pipe (fd 3): a daemon holding it open
       # would keep the agent from seeing the end of its input.
-      "$root/scripts/$server_script" start "$dir/server" >/dev/null 3>&-
+      "$root/scripts/$server_script" start "$dir/server" >/dev/null 3>&- ||
+        log "the server did not start again"
       headphones_plugged=true
       mic2_plugged=true
       play_tones
