@@ -37,7 +37,8 @@ void writeSource(std::ostream& out, const Inspector& inspector, const InspectedR
   if (!timeline.chunks.empty()) {
     out << "    sequence " << timeline.chunks.front().sequence << ".."
         << timeline.chunks.back().sequence << ", "
-        << (timeline.sequenceContinuous ? "continuous" : "NOT continuous") << '\n';
+        << (timeline.sequenceContinuous ? "continuous" : "NOT continuous") << ", first chunk at "
+        << timeline.chunks.front().startedAtMs << " ms\n";
   }
   out << "    breaks: "
       << (timeline.breaks.empty() ? std::string("none") : std::to_string(timeline.breaks.size()))
@@ -47,7 +48,9 @@ void writeSource(std::ostream& out, const Inspector& inspector, const InspectedR
   if (levels.samples > 0) {
     out << "    level: min " << format("%.3f", levels.minimum) << ", mean "
         << format("%.3f", levels.mean) << ", max " << format("%.3f", levels.maximum) << " over "
-        << levels.samples << " status event(s), active in " << levels.active << '\n';
+        << levels.samples << " status event(s), active in " << levels.active;
+    if (levels.firstActiveSeconds) out << ", first at " << *levels.firstActiveSeconds << " s";
+    out << '\n';
   }
   const auto wav = inspector.wavFiles().find({recording.number, source});
   if (wav != inspector.wavFiles().end()) out << "    wav: " << wav->second.string() << '\n';
@@ -78,7 +81,10 @@ LevelSummary summariseLevels(const InspectedRecording& recording, const std::str
     summary.maximum = summary.samples == 0 ? level : std::max(summary.maximum, level);
     total += level;
     ++summary.samples;
-    if (microphone ? sample.microphoneActive : sample.systemActive) ++summary.active;
+    if (microphone ? sample.microphoneActive : sample.systemActive) {
+      ++summary.active;
+      if (!summary.firstActiveSeconds) summary.firstActiveSeconds = sample.elapsedSeconds;
+    }
   }
   if (summary.samples > 0) summary.mean = total / static_cast<double>(summary.samples);
   return summary;

@@ -5,6 +5,8 @@
 // Threads: any; reads only what it is given.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <ostream>
 
 #include "Inspector.hpp"
@@ -19,6 +21,8 @@ struct LevelSummary {
   double maximum = 0.0;
   std::size_t samples = 0;
   std::size_t active = 0;  // heartbeats that found the source delivering
+  // The elapsed seconds of the first of those, if any.
+  std::optional<std::int64_t> firstActiveSeconds;
 };
 
 // The level of one source ("microphone" or "system") over the heartbeats.

@@ -16,10 +16,13 @@ TEST(Report, LevelsAreSummarisedPerSourceOverEveryHeartbeat) {
   EXPECT_DOUBLE_EQ(microphone.mean, 0.3);
   EXPECT_DOUBLE_EQ(microphone.maximum, 0.6);
   EXPECT_EQ(microphone.active, 2u);
+  EXPECT_EQ(microphone.firstActiveSeconds, 1);
   const LevelSummary system = summariseLevels(recording, "system");
   EXPECT_DOUBLE_EQ(system.maximum, 0.1);
   EXPECT_EQ(system.active, 1u);
+  EXPECT_EQ(system.firstActiveSeconds, 1);
   EXPECT_EQ(summariseLevels(InspectedRecording{}, "system").samples, 0u);
+  EXPECT_FALSE(summariseLevels(InspectedRecording{}, "system").firstActiveSeconds);
 }
 
 TEST(Report, NamesEachSourcesBreaksTheEndAndEveryViolation) {
@@ -40,6 +43,10 @@ TEST(Report, NamesEachSourcesBreaksTheEndAndEveryViolation) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find("system: 2 chunk(s)"), std::string::npos) << text;
+  EXPECT_NE(text.find("sequence 0..2, NOT continuous, first chunk at 0 ms"), std::string::npos)
+      << text;
+  // The one heartbeat found neither source delivering.
+  EXPECT_NE(text.find("over 1 status event(s), active in 0\n"), std::string::npos) << text;
   EXPECT_NE(text.find("gap of 249.9 ms at 0.000 s (line 3)"), std::string::npos) << text;
   EXPECT_NE(text.find("line 3: system sequence skips: 2 where 1 was due"), std::string::npos)
       << text;
