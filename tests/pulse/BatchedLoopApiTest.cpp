@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pulse/mainloop.h>
+#include <pulse/timeval.h>
 #include <unistd.h>
 
 #include <memory>
@@ -173,6 +174,47 @@ TEST_F(BatchedLoopApiTest, DeferredWorkIsSettledAfterItRuns) {
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(settledWith_.size(), 1u);
   api->defer_free(deferred);
+}
+
+// libpulse checks that a timer fires with the interface it was made through
+// and as the event it was given (a reply that times out asserts both, and
+// aborts the process otherwise).
+TEST_F(BatchedLoopApiTest, ATimerFiresWithTheInterfaceAndTheEventItWasMadeWith) {
+  start(kNeverSeconds);
+  struct Fired {
+    pa_mainloop_api* api = nullptr;
+    pa_time_event* event = nullptr;
+    int count = 0;
+    pa_mainloop_api* destroyedWith = nullptr;
+  } fired;
+  pa_mainloop_api* api = batched_->api();
+  timeval now{};
+  pa_gettimeofday(&now);
+  pa_time_event* timer = api->time_new(
+      api, &now,
+      [](pa_mainloop_api* a, pa_time_event* event, const struct timeval*, void* self) {
+        auto& record = *static_cast<Fired*>(self);
+        record.api = a;
+        record.event = event;
+        ++record.count;
+      },
+      &fired);
+  ASSERT_NE(timer, nullptr);
+  api->time_set_destroy(timer, [](pa_mainloop_api* a, pa_time_event*, void* self) {
+    static_cast<Fired*>(self)->destroyedWith = a;
+  });
+  runReady();
+  EXPECT_EQ(fired.count, 1);
+  EXPECT_EQ(fired.api, api);
+  EXPECT_EQ(fired.event, timer);
+  // Restarted, it fires again; freed, it is destroyed through the same
+  // interface.
+  api->time_restart(timer, &now);
+  runReady();
+  EXPECT_EQ(fired.count, 2);
+  api->time_free(timer);
+  runReady();
+  EXPECT_EQ(fired.destroyedWith, api);
 }
 
 }  // namespace

@@ -19,6 +19,14 @@ struct BatchedLoopApi::IoEvent {
   pa_io_event_destroy_cb_t destroy = nullptr;
 };
 
+struct BatchedLoopApi::TimeEvent {
+  BatchedLoopApi* owner;
+  pa_time_event* real = nullptr;
+  pa_time_event_cb_t callback;
+  void* userdata;
+  pa_time_event_destroy_cb_t destroy = nullptr;
+};
+
 struct BatchedLoopApi::DeferEvent {
   BatchedLoopApi* owner;
   pa_defer_event* real = nullptr;
@@ -53,8 +61,10 @@ BatchedLoopApi::BatchedLoopApi(pa_mainloop_api* loop, Handlers handlers, double 
   api_.io_enable = &BatchedLoopApi::ioEnable;
   api_.io_free = &BatchedLoopApi::ioFree;
   api_.io_set_destroy = &BatchedLoopApi::ioSetDestroy;
-  // Time events are the loop's own; only their creation needs its interface.
   api_.time_new = &BatchedLoopApi::timeNew;
+  api_.time_restart = &BatchedLoopApi::timeRestart;
+  api_.time_free = &BatchedLoopApi::timeFree;
+  api_.time_set_destroy = &BatchedLoopApi::timeSetDestroy;
   api_.defer_new = &BatchedLoopApi::deferNew;
   api_.defer_enable = &BatchedLoopApi::deferEnable;
   api_.defer_free = &BatchedLoopApi::deferFree;
@@ -197,10 +207,48 @@ void BatchedLoopApi::resumeAll() {
   if (periodTimer_ != nullptr) loop_->time_restart(periodTimer_, nullptr);
 }
 
+// A timer is the loop's own, but it must fire as the context made it: with
+// this interface and the event it was given. (libpulse asserts both when a
+// reply times out.)
 pa_time_event* BatchedLoopApi::timeNew(pa_mainloop_api* api, const struct timeval* when,
                                        pa_time_event_cb_t callback, void* userdata) {
-  pa_mainloop_api* loop = of(api).loop_;
-  return loop->time_new(loop, when, callback, userdata);
+  BatchedLoopApi& self = of(api);
+  auto* event = new TimeEvent{&self, nullptr, callback, userdata};
+  event->real = self.loop_->time_new(self.loop_, when, &BatchedLoopApi::timeFired, event);
+  if (event->real == nullptr) {
+    delete event;
+    return nullptr;
+  }
+  self.loop_->time_set_destroy(event->real, &BatchedLoopApi::timeDestroyed);
+  return theirs<pa_time_event>(event);
+}
+
+void BatchedLoopApi::timeRestart(pa_time_event* handle, const struct timeval* when) {
+  TimeEvent* event = ours<TimeEvent>(handle);
+  event->owner->loop_->time_restart(event->real, when);
+}
+
+void BatchedLoopApi::timeFree(pa_time_event* handle) {
+  TimeEvent* event = ours<TimeEvent>(handle);
+  event->owner->loop_->time_free(event->real);
+}
+
+void BatchedLoopApi::timeSetDestroy(pa_time_event* handle, pa_time_event_destroy_cb_t callback) {
+  ours<TimeEvent>(handle)->destroy = callback;
+}
+
+void BatchedLoopApi::timeFired(pa_mainloop_api*, pa_time_event*, const struct timeval* when,
+                               void* userdata) {
+  auto* event = static_cast<TimeEvent*>(userdata);
+  event->callback(&event->owner->api_, theirs<pa_time_event>(event), when, event->userdata);
+}
+
+void BatchedLoopApi::timeDestroyed(pa_mainloop_api*, pa_time_event*, void* userdata) {
+  auto* event = static_cast<TimeEvent*>(userdata);
+  if (event->destroy != nullptr) {
+    event->destroy(&event->owner->api_, theirs<pa_time_event>(event), event->userdata);
+  }
+  delete event;
 }
 
 pa_defer_event* BatchedLoopApi::deferNew(pa_mainloop_api* api, pa_defer_event_cb_t callback,

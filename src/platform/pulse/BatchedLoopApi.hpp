@@ -1,5 +1,6 @@
 // The main loop interface a connection's libpulse context runs on: the
-// threaded loop's own, passed through, except in two ways.
+// threaded loop's own, passed through, except in two ways. (Every event made
+// through it fires with it and as the event it gave out, as libpulse checks.)
 //
 // - Batched wake-ups. A PulseAudio server sends every block its sources post
 //   as soon as it is posted: a sink's monitor passes on each block a player
@@ -72,6 +73,7 @@ class BatchedLoopApi {
 
  private:
   struct IoEvent;
+  struct TimeEvent;
   struct DeferEvent;
 
   static pa_io_event* ioNew(pa_mainloop_api* api, int fd, pa_io_event_flags_t events,
@@ -85,6 +87,12 @@ class BatchedLoopApi {
 
   static pa_time_event* timeNew(pa_mainloop_api* api, const struct timeval* when,
                                 pa_time_event_cb_t callback, void* userdata);
+  static void timeRestart(pa_time_event* event, const struct timeval* when);
+  static void timeFree(pa_time_event* event);
+  static void timeSetDestroy(pa_time_event* event, pa_time_event_destroy_cb_t callback);
+  static void timeFired(pa_mainloop_api*, pa_time_event*, const struct timeval* when,
+                        void* userdata);
+  static void timeDestroyed(pa_mainloop_api*, pa_time_event*, void* userdata);
 
   static pa_defer_event* deferNew(pa_mainloop_api* api, pa_defer_event_cb_t callback,
                                   void* userdata);

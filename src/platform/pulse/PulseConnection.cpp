@@ -146,7 +146,8 @@ void PulseConnection::waitUntil(const std::function<bool()>& done, double timeou
     }
     pa_threaded_mainloop_wait(mainloop_);
   }
-  if (timer != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
+  // Made through the context's interface, so freed through it.
+  if (timer != nullptr) batchedLoop_->api()->time_free(timer);
   if (failure != 0) throw pulseError(failure);
 }
 
