@@ -59,16 +59,20 @@ await_server() {
 #   mirevo_headphones a second output, for switching the default to
 #   mirevo_mic        the default source, fed by playing into mirevo_mic_line
 #   mirevo_mic2       a second microphone, fed by playing into mirevo_mic2_line
+# Every null sink is made without rewinds (norewinds=1), so that it runs at
+# the latency its players ask for: with rewinds PulseAudio configures it for
+# two seconds, and its monitor, and a microphone remapped from that, deliver
+# the first audio of a recording late.
 add_devices() {
   client load-module module-null-sink sink_name=mirevo_speakers norewinds=1 \
     sink_properties=device.description=Mirevo_Speakers
-  client load-module module-null-sink sink_name=mirevo_headphones \
+  client load-module module-null-sink sink_name=mirevo_headphones norewinds=1 \
     sink_properties=device.description=Mirevo_Headphones
-  client load-module module-null-sink sink_name=mirevo_mic_line \
+  client load-module module-null-sink sink_name=mirevo_mic_line norewinds=1 \
     sink_properties=device.description=Mirevo_Mic_Line
   client load-module module-remap-source source_name=mirevo_mic \
     master=mirevo_mic_line.monitor source_properties=device.description=Mirevo_Mic
-  client load-module module-null-sink sink_name=mirevo_mic2_line \
+  client load-module module-null-sink sink_name=mirevo_mic2_line norewinds=1 \
     sink_properties=device.description=Mirevo_Mic2_Line
   client load-module module-remap-source source_name=mirevo_mic2 \
     master=mirevo_mic2_line.monitor source_properties=device.description=Mirevo_Mic2

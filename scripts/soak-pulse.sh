@@ -169,7 +169,7 @@ chaos_step() {
         headphones_plugged=false
       else
         log "headphones plugged in"
-        pactl_quiet load-module module-null-sink sink_name=mirevo_headphones \
+        pactl_quiet load-module module-null-sink sink_name=mirevo_headphones norewinds=1 \
           sink_properties=device.description=Mirevo_Headphones
         headphones_plugged=true
         play_tone mirevo_headphones 880 $((seconds + 120))

@@ -50,7 +50,9 @@ TEST(PulseAgentStall, AParentThatStopsReadingCostsBoundedMemoryAndOneGapPerSourc
   const auto resumed = SteadyClock::now();
 
   // Reading again: the waiting audio comes first, then, after one gap per
-  // source, live audio.
+  // source, live audio, within a deadline. How soon is printed, not
+  // asserted: it is mostly the time this test takes to read and parse the
+  // backlog, which a loaded machine stretches past any fixed bound.
   std::map<std::string, int> lastEnd;
   std::map<std::string, SteadyClock::duration> liveAfter;
   ASSERT_TRUE(agent.until(
@@ -97,7 +99,6 @@ TEST(PulseAgentStall, AParentThatStopsReadingCostsBoundedMemoryAndOneGapPerSourc
     // Audio was dropped, less than the stall.
     EXPECT_GT(gaps[0], 10000);
     EXPECT_LT(gaps[0], std::chrono::duration_cast<std::chrono::milliseconds>(kStall).count());
-    EXPECT_LE(liveAfter[source], 2s);
   }
 }
 
