@@ -129,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     format.sampleRate = pickRate(in);
     format.channelCount = in.ConsumeIntegralInRange<std::uint32_t>(0, 34);
     format.interleaved = in.ConsumeBool();
-    format.sampleType =
-        in.PickValueInArray({SampleType::float32, SampleType::int16, SampleType::int32,
-                             SampleType::float64, SampleType::compressed});
+    format.sampleType = in.PickValueInArray(
+        {SampleType::float32, SampleType::int16, SampleType::int32, SampleType::int24,
+         SampleType::int8, SampleType::uint8, SampleType::float64, SampleType::compressed});
     // Now and then a buffer at or around the frame limit.
     std::int64_t frames = in.ConsumeIntegralInRange(0, 15) != 0
                               ? in.ConsumeIntegralInRange<std::int64_t>(-2, 1100)
@@ -157,6 +157,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
           case SampleType::int32:
             buffer.setSample(c, f, in.ConsumeIntegral<std::int32_t>());
+            break;
+          case SampleType::int24:
+            buffer.setSample(c, f,
+                             mirevo::platform::PackedInt24::of(in.ConsumeIntegral<std::int32_t>()));
+            break;
+          case SampleType::int8:
+            buffer.setSample(c, f, in.ConsumeIntegral<std::int8_t>());
+            break;
+          case SampleType::uint8:
+            buffer.setSample(c, f, in.ConsumeIntegral<std::uint8_t>());
             break;
           default:
             buffer.setSample(c, f, in.ConsumeFloatingPoint<double>());

@@ -8,21 +8,28 @@
 # records your default microphone and what your default output plays. Without
 # one it starts a private PulseAudio daemon with virtual speakers and a virtual
 # microphone, plays generated speech into both, records that, and stops the
-# daemon afterwards.
+# daemon afterwards. On macOS it records your default microphone and the Mac's
+# audio (macOS asks the app you run it from for both permissions).
 #
-#   scripts/record-demo.sh [--seconds N] [--out FOLDER] [--private] [--pipewire]
+#   scripts/record-demo.sh [--seconds N] [--out FOLDER] [--private] [--pipewire] [--speak]
 #
 #   --seconds N    how long to record (default 10)
 #   --out FOLDER   where the files go (default out/demo-<date>-<time>)
 #   --private      use the private daemon even when a server is reachable
 #   --pipewire     the same with a private PipeWire in place of PulseAudio
+#   --speak        macOS: speech (say) plays through the default output meanwhile
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
+macos=false
+speak=false
 if [[ "$(uname -s)" == Darwin ]]; then
-  echo "record-demo: the demo records through PulseAudio, on Linux. On macOS, build with" >&2
-  echo "scripts/build.sh and drive build/mirevo-capture yourself (README, section macOS)." >&2
-  exit 1
+  macos=true
+  # macOS ships bash 3.2; this script needs 4.4 (setup.sh installs Homebrew's).
+  if ((BASH_VERSINFO[0] * 100 + BASH_VERSINFO[1] < 404)); then
+    scripts/setup.sh
+    exec "$(brew --prefix)/bin/bash" "$repo/scripts/record-demo.sh" "$@"
+  fi
 fi
 
 seconds=10
@@ -31,7 +38,7 @@ force_private=false
 private_script=private-pulse.sh
 private_name="PulseAudio daemon"
 usage() {
-  sed -n '13,18p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '14,20p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 while (($#)); do
@@ -39,6 +46,7 @@ while (($#)); do
     --seconds) [[ $# -ge 2 && $2 =~ ^[1-9][0-9]*$ ]] || usage; seconds=$2; shift 2 ;;
     --out) [[ $# -ge 2 ]] || usage; out=$2; shift 2 ;;
     --private) force_private=true; shift ;;
+    --speak) speak=true; shift ;;
     --pipewire)
       force_private=true
       private_script=private-pipewire.sh
@@ -101,7 +109,30 @@ play_speech() {
   players+=($!)
 }
 
-if ! $force_private && server_reachable; then
+# macOS: speech from `say`, over and over, through the default output.
+speak_on_mac() {
+  command say -o "$work/speech.aiff" \
+    "This is the system audio of the Mirevo demo. The Mac is speaking through its default output."
+  (
+    trap 'kill "$player" 2>/dev/null; exit 0' TERM
+    while :; do
+      afplay "$work/speech.aiff" &
+      player=$!
+      wait "$player"
+      sleep 0.5
+    done
+  ) &
+  players+=($!)
+}
+
+if $macos; then
+  mode="this Mac"
+  say "recording your default microphone and the Mac's audio (macOS may ask for both permissions)"
+  if $speak; then
+    say "  speech plays through the default output"
+    speak_on_mac
+  fi
+elif ! $force_private && server_reachable; then
   mode="your audio server"
   server=$(pactl info | sed -n 's/^Server Name: //p')
   sink=$(pactl get-default-sink 2>/dev/null || pactl info | sed -n 's/^Default Sink: //p')

@@ -22,11 +22,11 @@ sdk=$(xcrun --sdk macosx --show-sdk-version)
 command -v brew >/dev/null 2>&1 ||
   stop "Homebrew is missing: install it from https://brew.sh, then run this again."
 
-# The tests and benchmarks do not build on macOS yet (see build.sh), so
-# neither GoogleTest nor Google Benchmark is needed.
+# bash: record-demo.sh needs 4.4 or later; macOS ships 3.2.
 packages=(
   cmake ninja pkgconf clang-format
   nlohmann-json utf8proc libsndfile
+  googletest google-benchmark bash
 )
 
 missing=()

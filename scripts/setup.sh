@@ -17,6 +17,7 @@ packages=(
   nlohmann-json3-dev libutf8proc-dev libpulse-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev
   clang libclang-rt-14-dev
+  libc++-14-dev libc++abi-14-dev googletest
   pulseaudio pulseaudio-utils sox espeak-ng
   pipewire pipewire-pulse wireplumber pipewire-bin
 )

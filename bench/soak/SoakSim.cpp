@@ -9,14 +9,12 @@
 // exits 1 when a check fails.
 //
 //   soak_sim [MINUTES]   (default 120)
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -25,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "PosixDescriptors.hpp"
+#include "ProcessMemory.hpp"
 #include "capture/Capture.hpp"
 #include "events/Output.hpp"
 #include "platform/sim/SimPlatform.hpp"
@@ -43,11 +43,7 @@ constexpr double kJitterMs = 20.0;
 
 // Peak resident memory of this process so far, in KiB.
 long peakKiB() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
+  return mirevo::testing::ownPeakResidentKiB();
 }
 
 struct Source {
@@ -72,7 +68,8 @@ struct Source {
 // Reads the chunk lines the emitter wrote since the last call.
 class ChunkReader {
  public:
-  ChunkReader() : fd_(::memfd_create("soak-output", MFD_CLOEXEC)) {
+  ChunkReader() : fd_(mirevo::testing::anonymousFile()) {
+    if (fd_ < 0) std::abort();
     mirevo::Output::redirectForTesting(fd_);
   }
 

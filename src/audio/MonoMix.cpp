@@ -20,6 +20,16 @@ inline float toFloat(std::int16_t sample) {
 inline float toFloat(std::int32_t sample) {
   return static_cast<float>(sample) * 0x1p-31f;
 }
+// 24 bits fit a float's significand: exact, like the 8- and 16-bit products.
+inline float toFloat(platform::PackedInt24 sample) {
+  return static_cast<float>(sample.value()) * 0x1p-23f;
+}
+inline float toFloat(std::int8_t sample) {
+  return static_cast<float>(sample) * 0x1p-7f;
+}
+inline float toFloat(std::uint8_t sample) {
+  return static_cast<float>(static_cast<int>(sample) - 128) * 0x1p-7f;
+}
 
 // Four frames at a time in vector registers (the compiler's generic vectors:
 // plain SSE2 on x86-64, NEON on ARM). Every lane does exactly what the scalar
@@ -152,22 +162,36 @@ void mixTyped(const MixSource& source, std::int64_t first, std::int64_t count, s
 }  // namespace
 
 MixSource mixSourceOf(const platform::PcmBuffer& buffer) {
+  using platform::SampleType;
   MixSource source;
   source.channels = buffer.format().channelCount;
   source.interleaved = buffer.format().interleaved;
-  if (const auto* data = buffer.floatChannelData()) {
-    source.kind = MixSource::Kind::float32;
-    source.arrays = reinterpret_cast<const void* const*>(data);
-  } else if (const auto* data16 = buffer.int16ChannelData()) {
-    source.kind = MixSource::Kind::int16;
-    source.arrays = reinterpret_cast<const void* const*>(data16);
-  } else if (const auto* data32 = buffer.int32ChannelData()) {
-    source.kind = MixSource::Kind::int32;
-    source.arrays = reinterpret_cast<const void* const*>(data32);
-  } else {
-    return source;
-  }
+  source.arrays = buffer.channelData();
   source.valid = true;
+  switch (buffer.format().sampleType) {
+    case SampleType::float32:
+      source.kind = MixSource::Kind::float32;
+      break;
+    case SampleType::int16:
+      source.kind = MixSource::Kind::int16;
+      break;
+    case SampleType::int32:
+      source.kind = MixSource::Kind::int32;
+      break;
+    case SampleType::int24:
+      source.kind = MixSource::Kind::int24;
+      break;
+    case SampleType::int8:
+      source.kind = MixSource::Kind::int8;
+      break;
+    case SampleType::uint8:
+      source.kind = MixSource::Kind::uint8;
+      break;
+    case SampleType::float64:
+    case SampleType::compressed:
+      source.valid = false;
+      break;
+  }
   return source;
 }
 
@@ -180,6 +204,12 @@ void mixToMono(const MixSource& source, std::int64_t first, std::int64_t count, 
       return mixTyped<std::int16_t>(source, first, count, out, sumOfSquares);
     case MixSource::Kind::int32:
       return mixTyped<std::int32_t>(source, first, count, out, sumOfSquares);
+    case MixSource::Kind::int24:
+      return mixTyped<platform::PackedInt24>(source, first, count, out, sumOfSquares);
+    case MixSource::Kind::int8:
+      return mixTyped<std::int8_t>(source, first, count, out, sumOfSquares);
+    case MixSource::Kind::uint8:
+      return mixTyped<std::uint8_t>(source, first, count, out, sumOfSquares);
   }
 }
 

@@ -1,7 +1,8 @@
 // Mixes a block of frames from the working buffer down to mono signed 16-bit
 // samples, bit for bit the same as the one-sample-at-a-time rule:
-//   sum the channels in order in single precision (16-bit input × 2^-15,
-//   32-bit input converted to float then × 2^-31), divide by the channel
+//   sum the channels in order in single precision (8-bit input × 2^-7, the
+//   unsigned kind less 128 first; 16-bit × 2^-15; packed 24-bit × 2^-23;
+//   32-bit converted to float then × 2^-31), divide by the channel
 //   count in single precision, clamp to [-1, 1] (NaN and infinities become 0),
 //   multiply by 32767 in single precision and truncate toward zero.
 // The squares of the clamped values (single-precision products) are added to
@@ -18,9 +19,10 @@
 namespace mirevo::audio {
 
 // Where the working buffer's samples are: the sample type the buffer offers
-// and its arrays. `valid` is false when it offers none of the three types.
+// and its arrays. `valid` is false for a type the converter does not take
+// (64-bit float).
 struct MixSource {
-  enum class Kind { float32, int16, int32 };
+  enum class Kind { float32, int16, int32, int24, int8, uint8 };
   Kind kind = Kind::float32;
   const void* const* arrays = nullptr;
   std::uint32_t channels = 0;
@@ -28,7 +30,7 @@ struct MixSource {
   bool valid = false;
 };
 
-// Reads the working buffer's channel data in the order float, 16-bit, 32-bit.
+// The working buffer's channel data and its sample type.
 MixSource mixSourceOf(const platform::PcmBuffer& buffer);
 
 // Converts frames [first, first + count) of `source` into `out` (count

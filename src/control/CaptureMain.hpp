@@ -174,7 +174,8 @@ struct CaptureMain {
   // the command input (standard input in the agent). Returns the exit status,
   // which is always 0.
   static int main(std::span<const std::string> args, int inputFd, typename S::Environment& env) {
-    if (std::ranges::find(args, "--self-test") != args.end()) {
+    // std::find, not std::ranges::find: libc++ before 15 lacks the latter.
+    if (std::find(args.begin(), args.end(), "--self-test") != args.end()) {
       Output::emit(selfTestEvent());
       return 0;
     }

@@ -4,8 +4,13 @@ namespace mirevo::platform {
 
 std::size_t bytesPerSample(SampleType type) {
   switch (type) {
+    case SampleType::int8:
+    case SampleType::uint8:
+      return 1;
     case SampleType::int16:
       return 2;
+    case SampleType::int24:
+      return 3;
     case SampleType::float32:
     case SampleType::int32:
       return 4;
@@ -37,6 +42,7 @@ bool PcmBuffer::prepare(const AudioFormat& format, std::int64_t frames) {
   arrayBytes_ = samplesPerArray * sampleBytes;
   if (storage_.size() < arrayBytes_ * arrayCount) storage_.resize(arrayBytes_ * arrayCount);
   arrayCount_ = arrayCount;
+  pointArrays(arrays_, true);
   pointArrays(floatArrays_, format.sampleType == SampleType::float32);
   pointArrays(int16Arrays_, format.sampleType == SampleType::int16);
   pointArrays(int32Arrays_, format.sampleType == SampleType::int32);
@@ -49,6 +55,10 @@ std::span<std::byte> PcmBuffer::arrayBytes(std::size_t array) {
 
 std::span<const std::byte> PcmBuffer::arrayBytes(std::size_t array) const {
   return {storage_.data() + array * arrayBytes_, arrayBytes_};
+}
+
+const void* const* PcmBuffer::channelData() const {
+  return arrays_.data();
 }
 
 const float* const* PcmBuffer::floatChannelData() const {

@@ -27,8 +27,10 @@ class PcmBuffer {
   std::span<std::byte> arrayBytes(std::size_t array);
   std::span<const std::byte> arrayBytes(std::size_t array) const;
 
+  // The arrayCount() sample arrays of any PCM type, untyped.
+  const void* const* channelData() const;
   // Channel data by sample type: a list of arrayCount() arrays, or null when
-  // the buffer holds another type (all three are null for float64).
+  // the buffer holds another type (all three are null for the other types).
   const float* const* floatChannelData() const;
   const std::int16_t* const* int16ChannelData() const;
   const std::int32_t* const* int32ChannelData() const;
@@ -43,6 +45,7 @@ class PcmBuffer {
   std::size_t arrayCount_ = 0;
   std::vector<std::byte> storage_;
   // The array starts, typed; only the list of the current sample type is kept.
+  std::vector<const void*> arrays_;
   std::vector<const float*> floatArrays_;
   std::vector<const std::int16_t*> int16Arrays_;
   std::vector<const std::int32_t*> int32Arrays_;

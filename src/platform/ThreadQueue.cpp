@@ -1,6 +1,9 @@
 #include "platform/ThreadQueue.hpp"
 
 #include <pthread.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +16,16 @@
 
 namespace mirevo::platform {
 namespace {
+
+void nameCallingThread(const std::string& name) {
+#if defined(__APPLE__)
+  ::pthread_setname_np(name.c_str());
+#elif defined(__linux__)
+  ::prctl(PR_SET_NAME, name.substr(0, 15).c_str(), 0, 0, 0);
+#else
+  (void)name;
+#endif
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -133,17 +146,12 @@ ThreadQueue::ThreadQueue(const std::string& label) : core_(std::make_shared<Core
   // The worker keeps the core alive, so it can finish safely after a
   // destructor that ran on the worker itself has detached it.
   // A name only helps whoever looks at the process's threads; failing to set
-  // it changes nothing. macOS names only the calling thread, so there the
-  // worker names itself.
-#if defined(__APPLE__)
+  // it changes nothing. Naming is not POSIX: the worker names itself, through
+  // the call each system has for the calling thread (Linux keeps 15 bytes).
   worker_ = std::thread([core = core_, name = label] {
-    ::pthread_setname_np(name.c_str());
+    nameCallingThread(name);
     core->run();
   });
-#else
-  worker_ = std::thread([core = core_] { core->run(); });
-  ::pthread_setname_np(worker_.native_handle(), label.substr(0, 15).c_str());
-#endif
   std::lock_guard lock(core_->mutex);
   core_->worker = worker_.get_id();
 }

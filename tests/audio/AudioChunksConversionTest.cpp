@@ -18,6 +18,7 @@ namespace mirevo {
 namespace {
 
 using audio::AudioChunks;
+using platform::PackedInt24;
 using platform::sim::SimSampleBuffer;
 using testing::CapturedOutput;
 using testing::ManualClock;
@@ -27,6 +28,9 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr std::int16_t kMin16 = std::numeric_limits<std::int16_t>::min();
 constexpr std::int32_t kMin32 = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t kMax32 = std::numeric_limits<std::int32_t>::max();
+constexpr PackedInt24 k24(std::int32_t value) {
+  return PackedInt24::of(value);
+}
 
 // Converts one buffer and returns the samples of the chunk it makes.
 std::vector<std::int16_t> convert(const SimSampleBuffer& buffer, double* level = nullptr) {
@@ -88,6 +92,25 @@ TEST(AudioChunksConversion, GivesTheExactSampleForEveryTypeAndLayout) {
       {"int32 stereo planar",
        frames<std::int32_t>({{kMin32, 1 << 29}, {kMin32, 1 << 29}}, false),
        {-32767, 8191}},
+      // Microphones' packed 24-bit samples scale by 2^-23: exact in a float.
+      {"packed int24 mono",
+       frames<PackedInt24>(
+           {{k24(1 << 22), k24(-(1 << 22)), k24(-(1 << 23)), k24((1 << 23) - 1), k24(256)}}, true),
+       {16383, -16383, -32767, 32766, 0}},
+      {"packed int24 stereo planar",
+       frames<PackedInt24>(
+           {{k24(1 << 22), k24((1 << 23) - 1)}, {k24(-(1 << 22)), k24((1 << 23) - 1)}}, false),
+       {0, 32766}},
+      {"int8 mono",
+       frames<std::int8_t>({{64, -64, -128, 127, 1, 0}}, true),
+       {16383, -16383, -32767, 32511, 255, 0}},
+      // Unsigned 8-bit: 128 is silence.
+      {"uint8 mono",
+       frames<std::uint8_t>({{128, 192, 64, 0, 255, 129}}, true),
+       {0, 16383, -16383, -32767, 32511, 255}},
+      {"uint8 stereo interleaved",
+       frames<std::uint8_t>({{255, 128}, {0, 64}}, true),
+       {-127, -8191}},
       {"three channels: a single-precision division by 3",
        frames<float>({{0.3f, 1.0f}, {0.3f, 1.0f}, {0.3f, -0.5f}}, true),
        {static_cast<std::int16_t>((0.3f + 0.3f + 0.3f) / 3.0f * 32767.0f), 16383}},
@@ -110,6 +133,8 @@ std::vector<std::vector<Sample>> randomChannels(std::mt19937& random, std::uint3
         s = pick == 0   ? kNaN
             : pick == 1 ? -kInf
                         : std::uniform_real_distribution<float>(-1.6f, 1.6f)(random);
+      } else if constexpr (std::is_same_v<Sample, PackedInt24>) {
+        s = PackedInt24::of(static_cast<std::int32_t>(random()));
       } else {
         s = static_cast<Sample>(random());
       }
@@ -139,6 +164,9 @@ TEST(AudioChunksConversion, MatchesTheOneSampleRuleForEveryChannelCount) {
   checkAgainstReference<float>(1);
   checkAgainstReference<std::int16_t>(2);
   checkAgainstReference<std::int32_t>(3);
+  checkAgainstReference<PackedInt24>(4);
+  checkAgainstReference<std::int8_t>(5);
+  checkAgainstReference<std::uint8_t>(6);
 }
 
 TEST(AudioChunksConversion, LevelIsScaledRmsCappedAtOne) {

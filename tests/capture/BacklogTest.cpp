@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CapturedOutput.hpp"
+#include "PosixDescriptors.hpp"
 #include "SimSession.hpp"
 #include "events/Output.hpp"
 
@@ -140,7 +141,7 @@ TEST(BacklogTest, ASmallerBufferAfterADropDoesNotSplitTheGap) {
 class StalledParent {
  public:
   StalledParent() {
-    EXPECT_EQ(::pipe2(fds_, O_CLOEXEC), 0);
+    EXPECT_TRUE(mirevo::testing::makePipe(fds_));
     previous_ = Output::redirectForTesting(fds_[1]);
   }
   ~StalledParent() {

@@ -1,12 +1,15 @@
 #include "control/CaptureMain.hpp"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CapturedOutput.hpp"
@@ -355,44 +358,51 @@ TEST_F(CaptureMainTest, ReadErrorWhileIdleIsReportedOnce) {
   ::close(fd);
 }
 
-// A descriptor that yields `bytes` and then fails: the bytes end a mapped page
-// read through /proc/self/mem, and the page after it is unmapped, so the read
-// that reaches it fails with EIO.
+// A descriptor that yields `bytes` and then fails: one end of a loopback TCP
+// connection whose other end sent the bytes and then reset the connection
+// (a linger time of 0), so the read after the bytes fails with ECONNRESET.
 class InputThatFailsAfter {
  public:
-  explicit InputThatFailsAfter(std::string_view bytes) : page_(::sysconf(_SC_PAGESIZE)) {
-    auto* pages = static_cast<char*>(
-        ::mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    if (pages == MAP_FAILED) return;
-    mapped_ = pages;
-    std::memcpy(pages + page_ - bytes.size(), bytes.data(), bytes.size());
-    ::munmap(pages + page_, page_);
-    fd_ = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
-    if (fd_ >= 0) {
-      ::lseek(fd_,
-              static_cast<off_t>(reinterpret_cast<std::uintptr_t>(pages + page_ - bytes.size())),
-              SEEK_SET);
+  explicit InputThatFailsAfter(std::string_view bytes) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (listener < 0) return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    auto* generic = reinterpret_cast<sockaddr*>(&address);
+    const int sender = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (sender >= 0 && ::bind(listener, generic, sizeof address) == 0 &&
+        ::listen(listener, 1) == 0 && ::getsockname(listener, generic, &length) == 0 &&
+        ::connect(sender, generic, sizeof address) == 0) {
+      fd_ = ::accept(listener, nullptr, nullptr);
     }
+    ::close(listener);
+    if (sender < 0) return;
+    const linger reset{1, 0};
+    if (fd_ < 0 || ::write(sender, bytes.data(), bytes.size()) != std::ssize(bytes) ||
+        ::setsockopt(sender, SOL_SOCKET, SO_LINGER, &reset, sizeof reset) != 0) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = -1;
+    }
+    ::close(sender);
   }
   ~InputThatFailsAfter() {
     if (fd_ >= 0) ::close(fd_);
-    if (mapped_) ::munmap(mapped_, page_);
   }
   int fd() const { return fd_; }
 
  private:
-  std::size_t page_;
-  char* mapped_ = nullptr;
   int fd_ = -1;
 };
 
 TEST_F(CaptureMainTest, ReadErrorWhileRecordingIsReportedThenTheRecordingStops) {
   InputThatFailsAfter input(start("s1", "j1") + kListDevices);
   ASSERT_GE(input.fd(), 0);
-  EXPECT_EQ(
-      runOn(input.fd()),
-      (Lines{kDevicesLine, failed(R"(The standard input could not be read: Input\/output error.)"),
-             completed("s1")}));
+  EXPECT_EQ(runOn(input.fd()),
+            (Lines{kDevicesLine,
+                   failed("The standard input could not be read: Connection reset by peer."),
+                   completed("s1")}));
   EXPECT_EQ(env.calls,
             (Lines{"create s1", "start s1 j1 (none)", "devices", "stop s1", "release s1"}));
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CommandInput.hpp"
+#include "PosixDescriptors.hpp"
 
 namespace mirevo::control {
 namespace {
@@ -112,7 +113,7 @@ TEST(LineReaderTest, CarriageReturnAtEndOfReadEndsLineWithoutWaiting) {
 // not taken for a read error.
 TEST(LineReaderTest, WaitsOnANonBlockingInput) {
   int fds[2];
-  ASSERT_EQ(::pipe2(fds, O_NONBLOCK), 0);
+  ASSERT_TRUE(mirevo::testing::makePipe(fds, /*nonBlocking=*/true));
   ASSERT_EQ(::write(fds[1], "par", 3), 3);
   std::thread writer([&] {
     EXPECT_EQ(::write(fds[1], "tial\nnext\n", 10), 10);

@@ -9,22 +9,26 @@
 // `list_devices` line, and its action runs when the loop lists the devices
 // for it, so everything runs on the test's thread in a fixed order.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CapturedOutput.hpp"
 #include "ChunkSamples.hpp"
 #include "CommandInput.hpp"
 #include "MonoMixReference.hpp"
+#include "PosixDescriptors.hpp"
 #include "SimSession.hpp"
 #include "control/CaptureMain.hpp"
 #include "control/ProcessSignals.hpp"
@@ -234,15 +238,44 @@ void expectNoAudioLost(Agent& agent, const std::vector<nlohmann::json>& events) 
 }
 
 // Reads what is waiting in a pipe without blocking.
-std::string readAvailable(int fd) {
-  std::string text;
-  ::fcntl(fd, F_SETFL, O_NONBLOCK);
-  char chunk[65536];
-  for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) {
-    text.append(chunk, static_cast<std::size_t>(got));
+// The parent's end of the output, read all along as a parent reads it (a
+// pipe holds 64 KiB, less than one chunk line), until closeNow() takes what
+// is still waiting and closes it.
+class ParentReader {
+ public:
+  explicit ParentReader(int fd) : fd_(fd), thread_([this] { readUntilClosed(); }) {}
+  ~ParentReader() { closeNow(); }
+
+  // Everything read; the read end is closed when this returns.
+  const std::string& closeNow() {
+    if (thread_.joinable()) {
+      closing_ = true;
+      thread_.join();
+    }
+    return text_;
   }
-  return text;
-}
+
+ private:
+  void readUntilClosed() {
+    ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+    char chunk[65536];
+    for (;;) {
+      const bool last = closing_;  // one more full read after the request
+      for (ssize_t got; (got = ::read(fd_, chunk, sizeof chunk)) > 0;) {
+        text_.append(chunk, static_cast<std::size_t>(got));
+      }
+      if (last) break;
+      pollfd readable{fd_, POLLIN, 0};
+      ::poll(&readable, 1, 10);
+    }
+    ::close(fd_);
+  }
+
+  const int fd_;
+  std::string text_;
+  std::atomic<bool> closing_{false};
+  std::thread thread_;  // last: it starts once the rest is ready
+};
 
 std::vector<nlohmann::json> parseLines(const std::string& text) {
   std::vector<nlohmann::json> events;
@@ -293,17 +326,16 @@ TEST_P(FaultMatrixTest, EventsExitStatusAndAudio) {
   // The parent closes its end of the output once the script says so; what
   // it read until then is checked, and the agent must still finish.
   int pipeFds[2];
-  ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
-  ::fcntl(pipeFds[1], F_SETPIPE_SZ, 1 << 20);
+  ASSERT_TRUE(mirevo::testing::makePipe(pipeFds));
+  ParentReader reader(pipeFds[0]);
   const int previous = Output::redirectForTesting(pipeFds[1]);
   std::string seen;
   bool closed = false;
   for (auto& action : actions) {
-    action = [action, &seen, &closed, readEnd = pipeFds[0]] {
+    action = [action, &seen, &closed, &reader] {
       action();
       if (!closed) {  // the first action closes the output after it
-        seen = readAvailable(readEnd);
-        ::close(readEnd);
+        seen = reader.closeNow();
         closed = true;
       }
     };

@@ -16,6 +16,9 @@
 #include <sstream>
 #include <thread>
 
+#include "PosixDescriptors.hpp"
+#include "ProcessMemory.hpp"
+
 extern char** environ;
 
 namespace mirevo::testing {
@@ -79,11 +82,11 @@ AgentProcess::AgentProcess(const std::string& path, AgentLaunch launch) {
   errorPath_ = pattern;
   int toAgent[2];
   int fromAgent[2];
-  if (::pipe2(toAgent, O_CLOEXEC) != 0) {
+  if (!makePipe(toAgent)) {
     ::close(errorFile);
     return;
   }
-  if (::pipe2(fromAgent, O_CLOEXEC) != 0) {
+  if (!makePipe(fromAgent)) {
     ::close(errorFile);
     ::close(toAgent[0]);
     ::close(toAgent[1]);
@@ -205,16 +208,20 @@ std::optional<int> AgentProcess::waitForExit(std::chrono::milliseconds limit) {
 // not exited by `deadline`. False when it had to be killed.
 bool AgentProcess::reap(Clock::time_point deadline, int& status) {
   if (pid_ <= 0) return false;
-  rusage usage{};
   bool exited = false;
-  while (!(exited = ::wait4(pid_, &status, WNOHANG, &usage) == pid_) && remainingMs(deadline) > 0) {
+  while (!(exited = ::waitpid(pid_, &status, WNOHANG) == pid_) && remainingMs(deadline) > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (!exited) {
     ::kill(pid_, SIGKILL);
-    ::wait4(pid_, &status, 0, &usage);
+    ::waitpid(pid_, &status, 0);
   }
-  peakResidentKiB_ = usage.ru_maxrss;
+  // POSIX reports the largest peak of the children waited for so far: this
+  // agent's own when it is the test's only one (ctest runs every test in a
+  // process of its own), and never less than it.
+  rusage usage{};
+  ::getrusage(RUSAGE_CHILDREN, &usage);
+  peakResidentKiB_ = mirevo::testing::peakResidentKiB(usage);
   pid_ = -1;
   return exited;
 }

@@ -78,7 +78,8 @@ class AgentProcess {
   std::string standardError() const;
   // What is still unread in the agent's standard input (AgentLaunch::keepInputReadable).
   std::string unreadInput();
-  // The agent's peak resident memory, known once it has exited.
+  // The agent's peak resident memory, known once it has exited (at most the
+  // largest of the agents this process ran before: see reap).
   long peakResidentKiB() const { return peakResidentKiB_; }
 
  private:

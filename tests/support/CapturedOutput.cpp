@@ -1,17 +1,16 @@
 #include "CapturedOutput.hpp"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
+#include "PosixDescriptors.hpp"
 #include "events/Output.hpp"
 
 namespace mirevo::testing {
 
-CapturedOutput::CapturedOutput() : fd_(::memfd_create("captured-output", MFD_CLOEXEC)) {
-  if (fd_ < 0) throw std::runtime_error("memfd_create failed");
+CapturedOutput::CapturedOutput() : fd_(anonymousFile()) {
+  if (fd_ < 0) throw std::runtime_error("no file to capture the output in");
   previous_ = Output::redirectForTesting(fd_);
 }
 

@@ -1,14 +1,15 @@
 #include "CommandInput.hpp"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
+#include "PosixDescriptors.hpp"
+
 namespace mirevo::testing {
 
-CommandInput::CommandInput(std::string_view bytes) : fd_(::memfd_create("commands", MFD_CLOEXEC)) {
-  if (fd_ < 0) throw std::runtime_error("memfd_create failed");
+CommandInput::CommandInput(std::string_view bytes) : fd_(anonymousFile()) {
+  if (fd_ < 0) throw std::runtime_error("no file to hold the commands");
   for (std::string_view rest = bytes; !rest.empty();) {
     const ssize_t written = ::write(fd_, rest.data(), rest.size());
     if (written <= 0) {

@@ -1,6 +1,7 @@
 // The conversion to mono 16-bit written the plain way, one frame at a time,
 // for the tests to check the converter against: each channel's sample as a
-// float (16-bit × 2^-15, 32-bit × 2^-31), summed in order in single
+// float (8-bit ÷ 128, unsigned 8-bit less 128 first, 16-bit ÷ 32768, packed
+// 24-bit ÷ 2^23, 32-bit × 2^-31), summed in order in single
 // precision, divided by the channel count, clamped to [-1, 1] (NaN and
 // infinities become 0), times 32767 truncated toward zero. The level is
 // 4 × RMS of the clamped values, at most 1.
@@ -14,6 +15,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/AudioFormat.hpp"
+
 namespace mirevo::testing {
 
 template <typename Sample>
@@ -22,6 +25,11 @@ float sampleAsFloat(Sample sample) {
   if constexpr (std::is_same_v<Sample, std::int16_t>)
     return static_cast<float>(sample) * (1.0f / 32768.0f);
   if constexpr (std::is_same_v<Sample, std::int32_t>) return static_cast<float>(sample) * 0x1p-31f;
+  if constexpr (std::is_same_v<Sample, platform::PackedInt24>)
+    return static_cast<float>(sample.value()) / 8388608.0f;
+  if constexpr (std::is_same_v<Sample, std::int8_t>) return static_cast<float>(sample) / 128.0f;
+  if constexpr (std::is_same_v<Sample, std::uint8_t>)
+    return (static_cast<float>(sample) - 128.0f) / 128.0f;
 }
 
 // The clamped mono value of frame `frame` of `channels[c][f]`.

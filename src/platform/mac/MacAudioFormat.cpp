@@ -3,8 +3,30 @@
 namespace mirevo::platform::mac {
 namespace {
 
-SampleType sampleTypeOf(CommonFormat format) {
-  switch (format) {
+// Bytes of one channel's sample: a frame holds every channel when
+// interleaved, one otherwise.
+std::uint32_t bytesPerChannelOf(const FormatFacts& facts) {
+  const std::uint32_t perFrame = facts.interleaved ? facts.channelCount : 1;
+  return perFrame == 0 ? 0 : facts.stream.bytesPerFrame / perFrame;
+}
+
+SampleType otherSampleTypeOf(const FormatFacts& facts) {
+  const StreamFacts& stream = facts.stream;
+  if (!stream.linearPcm ||
+      (stream.formatFlags & (kFormatFlagIsFloat | kFormatFlagIsBigEndian)) != 0) {
+    return SampleType::compressed;
+  }
+  const std::uint32_t bytes = bytesPerChannelOf(facts);
+  if (stream.bitsPerChannel == 24 && bytes == 3) return SampleType::int24;
+  if (stream.bitsPerChannel == 8 && bytes == 1) {
+    return (stream.formatFlags & kFormatFlagIsSignedInteger) != 0 ? SampleType::int8
+                                                                  : SampleType::uint8;
+  }
+  return SampleType::compressed;
+}
+
+SampleType sampleTypeOf(const FormatFacts& facts) {
+  switch (facts.commonFormat) {
     case CommonFormat::float32:
       return SampleType::float32;
     case CommonFormat::float64:
@@ -14,9 +36,9 @@ SampleType sampleTypeOf(CommonFormat format) {
     case CommonFormat::int32:
       return SampleType::int32;
     case CommonFormat::other:
-      break;
+      return otherSampleTypeOf(facts);
   }
-  // Also values that a later system may add.
+  // Values that a later system may add.
   return SampleType::compressed;
 }
 
@@ -27,7 +49,7 @@ AudioFormat audioFormatOf(const FormatFacts& facts) {
   format.sampleRate = facts.sampleRate;
   format.channelCount = facts.channelCount;
   format.interleaved = facts.interleaved;
-  format.sampleType = sampleTypeOf(facts.commonFormat);
+  format.sampleType = sampleTypeOf(facts);
   return format;
 }
 

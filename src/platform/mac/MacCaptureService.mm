@@ -40,9 +40,13 @@ ShareableContent MacCaptureService::shareableContent() {
   answer->completion.await(kOperation, kPromptTimeoutSeconds);
   if (answer->error != nil) throw errorOf(answer->error);
   if (answer->value == nil) throw noAnswerError(kOperation);
-  displays_ = answer->value.displays;
   ShareableContent content;
-  for (SCDisplay* display in displays_) content.displays.push_back(displayOf(display.displayID));
+  // The display list (autoreleased) in a pool of its own: the main thread
+  // drains none.
+  @autoreleasepool {
+    displays_ = answer->value.displays;
+    for (SCDisplay* display in displays_) content.displays.push_back(displayOf(display.displayID));
+  }
   return content;
 }
 

@@ -19,6 +19,23 @@ static_assert(static_cast<unsigned long>(AVAudioPCMFormatInt16) ==
               static_cast<unsigned long>(CommonFormat::int16));
 static_assert(static_cast<unsigned long>(AVAudioPCMFormatInt32) ==
               static_cast<unsigned long>(CommonFormat::int32));
+static_assert(kAudioFormatFlagIsFloat == kFormatFlagIsFloat);
+static_assert(kAudioFormatFlagIsBigEndian == kFormatFlagIsBigEndian);
+static_assert(kAudioFormatFlagIsSignedInteger == kFormatFlagIsSignedInteger);
+
+namespace {
+
+// The stream description's layout, for the formats AVAudioFormat calls
+// "other" (packed 24-bit and 8-bit microphones); nothing when there is none.
+StreamFacts streamFactsOf(CMFormatDescriptionRef description) {
+  const AudioStreamBasicDescription* stream =
+      CMAudioFormatDescriptionGetStreamBasicDescription(description);
+  if (stream == nullptr) return {};
+  return {stream->mFormatID == kAudioFormatLinearPCM, stream->mFormatFlags, stream->mBytesPerFrame,
+          stream->mBitsPerChannel};
+}
+
+}  // namespace
 
 bool MacSampleBuffer::dataIsReady() const {
   return CMSampleBufferDataIsReady(buffer_);
@@ -29,9 +46,9 @@ std::optional<AudioFormat> MacSampleBuffer::formatDescription() const {
   if (description == nullptr) return std::nullopt;
   AVAudioFormat* format = [[AVAudioFormat alloc] initWithCMAudioFormatDescription:description];
   if (format == nil) return std::nullopt;
-  return audioFormatOf({format.sampleRate, format.channelCount,
-                        static_cast<bool>(format.isInterleaved),
-                        static_cast<CommonFormat>(format.commonFormat)});
+  return audioFormatOf(
+      {format.sampleRate, format.channelCount, static_cast<bool>(format.isInterleaved),
+       static_cast<CommonFormat>(format.commonFormat), streamFactsOf(description)});
 }
 
 std::int64_t MacSampleBuffer::numSamples() const {

@@ -13,9 +13,19 @@ NSString* nsString(const std::string& text) {
   return [NSString stringWithUTF8String:text.c_str()];
 }
 
+// The main thread runs no run loop, so nothing drains an autorelease pool
+// there: the domain and the localized text (autoreleased) go in a pool of
+// their own. Nothing is thrown inside it.
 Error errorOf(NSError* error) {
-  return errorFromParts(error.domain.UTF8String, static_cast<std::int64_t>(error.code),
-                        error.localizedDescription.UTF8String);
+  std::string domain;
+  std::string description;
+  std::int64_t code = 0;
+  @autoreleasepool {
+    domain = stdString(error.domain);
+    description = stdString(error.localizedDescription);
+    code = static_cast<std::int64_t>(error.code);
+  }
+  return errorFromParts(domain.c_str(), code, description.c_str());
 }
 
 }  // namespace mirevo::platform::mac

@@ -1,7 +1,8 @@
 // A simulated sample buffer for tests: any format, frame count and timing,
 // including the odd cases a real stream can hand over (not ready, no format
 // description, a failing copy, an invalid presentation time, a compressed or
-// float64 format). Samples are stored as raw bytes in the buffer's own layout
+// float64 format; packed 24-bit and 8-bit PCM as microphones deliver it).
+// Samples are stored as raw bytes in the buffer's own layout
 // (one array when interleaved, one per channel otherwise), exactly as
 // copyPcmData hands them to the working buffer.
 //
@@ -27,7 +28,7 @@ namespace mirevo::platform::sim {
 class SimSampleBuffer final : public SampleBuffer {
  public:
   // A buffer of `frames` frames of `format`, all bytes zero (silence for every
-  // PCM type).
+  // PCM type but unsigned 8-bit, where zero is full scale negative).
   SimSampleBuffer(const AudioFormat& format, std::int64_t frames, double presentationSeconds = 0.0)
       : format_(format), frames_(frames), presentation_(presentationSeconds) {
     const std::size_t arrays = arrayCountFor(format);
@@ -95,7 +96,7 @@ class SimSampleBuffer final : public SampleBuffer {
   }
 
   // Writes one sample; its type must match the buffer's sample type in size
-  // (float, int16_t, int32_t or double).
+  // (float, int16_t, int32_t, PackedInt24, int8_t, uint8_t or double).
   template <typename Sample>
   void setSample(std::uint32_t channel, std::int64_t frame, Sample value) {
     const std::size_t size = sizeof(Sample);
@@ -160,8 +161,14 @@ class SimSampleBuffer final : public SampleBuffer {
       return SampleType::int16;
     } else if constexpr (std::is_same_v<Sample, std::int32_t>) {
       return SampleType::int32;
+    } else if constexpr (std::is_same_v<Sample, PackedInt24>) {
+      return SampleType::int24;
+    } else if constexpr (std::is_same_v<Sample, std::int8_t>) {
+      return SampleType::int8;
+    } else if constexpr (std::is_same_v<Sample, std::uint8_t>) {
+      return SampleType::uint8;
     } else {
-      static_assert(std::is_same_v<Sample, double>, "float, int16_t, int32_t or double");
+      static_assert(std::is_same_v<Sample, double>, "a PCM sample type");
       return SampleType::float64;
     }
   }

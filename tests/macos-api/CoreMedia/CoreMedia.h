@@ -41,6 +41,8 @@ Boolean CMSampleBufferDataIsReady(CMSampleBufferRef sbuf);
 CMFormatDescriptionRef _Nullable CMSampleBufferGetFormatDescription(CMSampleBufferRef sbuf);
 CMItemCount CMSampleBufferGetNumSamples(CMSampleBufferRef sbuf);
 CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef sbuf);
+const AudioStreamBasicDescription* _Nullable CMAudioFormatDescriptionGetStreamBasicDescription(
+    CMAudioFormatDescriptionRef desc);
 OSStatus CMSampleBufferCopyPCMDataIntoAudioBufferList(CMSampleBufferRef sbuf, int32_t frameOffset,
                                                       int32_t numFrames,
                                                       AudioBufferList* bufferList);
