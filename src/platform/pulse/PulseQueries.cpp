@@ -2,6 +2,7 @@
 
 #include <pulse/def.h>
 #include <pulse/introspect.h>
+#include <pulse/proplist.h>
 
 namespace mirevo::platform::pulse {
 namespace {
@@ -26,10 +27,25 @@ void collectSource(pa_context*, const pa_source_info* info, int eol, void* into)
   static_cast<std::vector<SourceInfo>*>(into)->push_back(sourceOf(*info));
 }
 
+Owner ownerOf(std::uint32_t module, const pa_proplist* properties) {
+  Owner owner;
+  owner.module = module == PA_INVALID_INDEX ? Owner::kNoModule : module;
+  if (properties != nullptr)
+    owner.linkGroup = textOf(pa_proplist_gets(properties, "node.link-group"));
+  return owner;
+}
+
 void collectSink(pa_context*, const pa_sink_info* info, int eol, void* into) {
   if (eol != 0 || info == nullptr) return;
   static_cast<std::vector<SinkInfo>*>(into)->push_back(
-      {textOf(info->name), textOf(info->description), textOf(info->monitor_source_name)});
+      {textOf(info->name), textOf(info->description), textOf(info->monitor_source_name),
+       info->index, ownerOf(info->owner_module, info->proplist)});
+}
+
+void collectSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* into) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<std::vector<SinkInputInfo>*>(into)->push_back(
+      {info->sink, info->corked != 0, ownerOf(info->owner_module, info->proplist)});
 }
 
 }  // namespace
@@ -52,6 +68,13 @@ std::vector<SinkInfo> listSinks(PulseConnection& connection) {
   return sinks;
 }
 
+std::vector<SinkInputInfo> listSinkInputs(PulseConnection& connection) {
+  std::vector<SinkInputInfo> inputs;
+  connection.await(
+      pa_context_get_sink_input_info_list(connection.context(), &collectSinkInput, &inputs));
+  return inputs;
+}
+
 std::optional<SourceInfo> findSource(PulseConnection& connection, const std::string& name) {
   // An unknown name ends the query with an error and no entry; that is the
   // answer "none", not a failure.
@@ -63,7 +86,8 @@ std::optional<SourceInfo> findSource(PulseConnection& connection, const std::str
 }
 
 ServerDevices serverDevices(PulseConnection& connection) {
-  return {serverDefaults(connection), listSinks(connection), listSources(connection)};
+  return {serverDefaults(connection), listSinks(connection), listSources(connection),
+          listSinkInputs(connection)};
 }
 
 }  // namespace mirevo::platform::pulse
