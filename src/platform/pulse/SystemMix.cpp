@@ -69,7 +69,7 @@ void SystemMix::release(double horizon) {
 
 bool SystemMix::releaseNext(double horizon) {
   // Nothing goes where audio was handed over already.
-  for (auto& [id, input] : inputs_) dropBefore(input, handedOverUntil_ - kAlignSeconds);
+  for (auto& [id, input] : inputs_) dropLate(input);
   const Input* earliest = nullptr;
   double earliestStart = std::numeric_limits<double>::infinity();
   for (const auto& [id, input] : inputs_) {
@@ -175,17 +175,15 @@ bool SystemMix::mixInto(Input& input, std::vector<float>& samples, double startS
   return any;
 }
 
-void SystemMix::dropBefore(Input& input, double seconds) {
+void SystemMix::dropLate(Input& input) {
   while (!input.held.empty()) {
     const double start = startOf(input);
+    // A start a little early is a timeline's slew, or the drift that
+    // mixInto follows.
+    if (start >= handedOverUntil_ - kAlignSeconds) return;
     const std::int64_t left = framesLeft(input);
-    if (start + static_cast<double>(left) / rate_ <= seconds) {
-      use(input, left);
-      continue;
-    }
-    const auto early = std::llround((seconds - start) * rate_);
-    if (early > 0) use(input, std::min<std::int64_t>(early, left));
-    return;
+    const auto late = std::llround((handedOverUntil_ - start) * rate_);
+    use(input, std::min<std::int64_t>(late, left));
   }
 }
 

@@ -91,7 +91,8 @@ class SystemMix {
   // `startSeconds`); answers whether any was added.
   bool mixOthers(std::vector<float>& samples, double startSeconds, int except);
   bool mixInto(Input& input, std::vector<float>& samples, double startSeconds);
-  void dropBefore(Input& input, double seconds);
+  // Drops what the input holds for a time handed over already.
+  void dropLate(Input& input);
   void use(Input& input, std::int64_t frames);
   double startOf(const Input& input) const;
   std::int64_t framesLeft(const Input& input) const;
