@@ -107,7 +107,7 @@ TonePlayer::TonePlayer(const std::string& sink, double hertz, double amplitude) 
     throw std::runtime_error("no sink " + sink + " to play a tone into");
   const std::string command = "sox -n -t raw -r 48000 -c 1 -e float -b 32 - synth 600 sine " +
                               std::to_string(hertz) + " vol " + std::to_string(amplitude) +
-                              " | pacat --device=" + sink +
+                              " 2>/dev/null | pacat --device=" + sink +
                               " --format=float32le --rate=48000 --channels=1 --latency-msec=50";
   const pid_t child = ::fork();
   if (child == 0) {

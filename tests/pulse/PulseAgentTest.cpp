@@ -6,15 +6,15 @@
 
 #include <cctype>
 #include <chrono>
-#include <cmath>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "AgentEvents.hpp"
 #include "AgentProcess.hpp"
+#include "ChunkSamples.hpp"
 #include "PrivatePulse.hpp"
-#include "RecordedAudio.hpp"
+#include "ToneLevels.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -25,11 +25,14 @@ using nlohmann::json;
 const json kStart = {{"type", "start"}, {"sessionId", "s-1"}, {"jobId", "j-1"}};
 const json kStop = {{"type", "stop"}, {"sessionId", "s-1"}};
 
-std::vector<float> floatsOf(const json& chunk) {
-  std::vector<float> samples;
-  for (const auto sample : chunkSamples(chunk)) samples.push_back(sample / 32767.0f);
-  return samples;
-}
+constexpr double kRate = 48000.0;
+
+// A source's tone, and the tones that must not be heard with it (played into
+// devices it must not record).
+struct Heard {
+  double tone;
+  std::vector<double> without = {};
+};
 
 class PulseAgent : public ::testing::Test {
  protected:
@@ -61,18 +64,22 @@ class PulseAgent : public ::testing::Test {
         .has_value();
   }
 
-  // Waits until each source has sent a full chunk of its tone (hertz), which
-  // tells from which device its audio came.
-  bool recordTones(std::map<std::string, double> tones, std::chrono::milliseconds limit = 15s) {
+  // Waits until each source has sent a full chunk that holds its tone and
+  // none of the tones it must be without, which tells from which device its
+  // audio came.
+  bool recordTones(std::map<std::string, Heard> heard, std::chrono::milliseconds limit = 15s) {
     return agent_
         ->until(
             [&](const json& event) {
               if (!isType(event, "audio_chunk") || event.at("durationMs") != 1000) return false;
-              const auto tone = tones.find(event.at("source"));
-              if (tone == tones.end()) return false;
-              const double hertz = frequencyOf(floatsOf(event), 48000.0);
-              if (std::fabs(hertz - tone->second) < tone->second * 0.01) tones.erase(tone);
-              return tones.empty();
+              const auto found = heard.find(event.at("source"));
+              if (found == heard.end()) return false;
+              const auto samples = chunkSamples(event);
+              if (tonesPresent(samples, kRate, {found->second.tone}) &&
+                  tonesAbsent(samples, kRate, found->second.without)) {
+                heard.erase(found);
+              }
+              return heard.empty();
             },
             limit)
         .has_value();
@@ -95,12 +102,15 @@ class PulseAgent : public ::testing::Test {
     }
   }
 
-  // Each chunk of `source` so far: its sequence, time, length and tone.
-  std::string tonesOf(const char* source) const {
+  // Each chunk of `source` so far: its sequence, time, length and the levels
+  // of the tones `hertz`.
+  std::string tonesOf(const char* source, const std::vector<double>& hertz) const {
     std::ostringstream text;
     for (const auto& chunk : chunksOf(agent_->events(), source)) {
-      text << chunk.at("sequence") << "@" << chunk.at("startedAtMs") << "+"
-           << chunk.at("durationMs") << ":" << frequencyOf(floatsOf(chunk), 48000.0) << "Hz ";
+      text << "\n"
+           << chunk.at("sequence") << "@" << chunk.at("startedAtMs") << "+"
+           << chunk.at("durationMs") << ": "
+           << toneLevels(chunkSamples(chunk), kRate, hertz).describe(hertz);
     }
     return text.str();
   }
@@ -160,8 +170,10 @@ TEST_F(PulseAgent, RecordsTheSpeakersAndTheMicrophoneInOneSecondChunks) {
   agent_->send(kStop);
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
 
-  const std::map<std::string, double> hertz{{"system", 440.0}, {"microphone", 1000.0}};
-  for (const auto& [source, tone] : hertz) {
+  const std::map<std::string, std::pair<double, double>> hertz{{"system", {440.0, 1000.0}},
+                                                               {"microphone", {1000.0, 440.0}}};
+  for (const auto& [source, tones] : hertz) {
+    const auto [tone, other] = tones;
     SCOPED_TRACE(source);
     const auto chunks = chunksOf(agent_->events(), source.c_str());
     // Audio from before the start is not delivered, so the first chunks do
@@ -186,10 +198,12 @@ TEST_F(PulseAgent, RecordsTheSpeakersAndTheMicrophoneInOneSecondChunks) {
     }
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->at("sampleRate"), 48000);
-    const auto samples = floatsOf(*last);
+    const auto samples = chunkSamples(*last);
     ASSERT_EQ(samples.size(), 48000u);
-    EXPECT_NEAR(frequencyOf(samples, 48000.0), tone, tone * 0.01);
-    EXPECT_NEAR(rmsOf(samples), recordedToneRms(0.5), 0.03);
+    EXPECT_TRUE(tonesPresent(samples, kRate, {tone}));
+    EXPECT_TRUE(tonesAbsent(samples, kRate, {other}));
+    const auto levels = toneLevels(samples, kRate, {tone});
+    EXPECT_NEAR(levels.toneRms[0], recordedToneRms(0.5), 0.03) << levels.describe({tone});
   }
 
   // The heartbeat while both tones play: the last one before the stop.
@@ -213,17 +227,16 @@ TEST_F(PulseAgent, RecordsTheRequestedSecondMicrophone) {
   json start = kStart;
   start["microphoneDeviceId"] = "mirevo_mic2";
   agent_->send(start);
-  // The second full chunk: the first may begin before the tones reach the
-  // server (PipeWire starts a player's stream later than PulseAudio).
-  int full = 0;
-  ASSERT_TRUE(agent_->until(
-      [&full](const json& e) {
-        return isChunkOf(e, "microphone") && e.at("durationMs") == 1000 && ++full == 2;
-      },
-      10s));
-  EXPECT_NEAR(frequencyOf(floatsOf(agent_->events().back()), 48000.0), 660.0, 7.0);
+  // A full chunk of the second one's tone (the first may begin before the
+  // tones reach the server: PipeWire starts a player's stream later than
+  // PulseAudio), and never the first one's.
+  ASSERT_TRUE(recordTones({{"microphone", {660.0, {1000.0}}}}))
+      << tonesOf("microphone", {660.0, 1000.0});
   agent_->send(kStop);
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
+  for (const auto& chunk : chunksOf(agent_->events(), "microphone")) {
+    EXPECT_TRUE(tonesAbsent(chunkSamples(chunk), kRate, {1000.0})) << chunk.at("sequence");
+  }
 }
 
 struct StartFailure {
@@ -274,9 +287,14 @@ TEST_F(PulseAgent, TheSystemsAudioFollowsTheDefaultOutputWhenItIsSwitched) {
   TonePlayer headphones("mirevo_headphones", 880.0);
   TonePlayer microphone("mirevo_mic_line", 1000.0);
   agent_->send(kStart);
-  ASSERT_TRUE(recordTones({{"system", 440.0}, {"microphone", 1000.0}}));
+  ASSERT_TRUE(recordTones({{"system", {440.0, {880.0}}}, {"microphone", {1000.0}}}))
+      << tonesOf("system", {440.0, 880.0});
   ASSERT_TRUE(server_->pactl("set-default-sink mirevo_headphones"));
-  ASSERT_TRUE(recordTones({{"system", 880.0}, {"microphone", 1000.0}}));
+  // Both servers move the players of the old default output to the new one,
+  // so 440 Hz goes on there too: the headphones' own tone tells that the
+  // headphones are recorded.
+  ASSERT_TRUE(recordTones({{"system", {880.0}}, {"microphone", {1000.0, {440.0, 880.0}}}}))
+      << tonesOf("system", {440.0, 880.0});
   stopAndExpectOneUnbrokenRecording();
 }
 
@@ -290,12 +308,20 @@ TEST_F(PulseAgent, TheSystemsAudioMovesToTheNewDefaultWhenTheRecordedOutputGoes)
   }
   TonePlayer speakers("mirevo_speakers", 440.0);
   agent_->send(kStart);
-  ASSERT_TRUE(recordTones({{"system", 440.0}}));
+  ASSERT_TRUE(recordTones({{"system", {440.0, {880.0, 1000.0, 660.0}}}}))
+      << tonesOf("system", {440.0, 880.0, 1000.0, 660.0});
   // As when a headset is unplugged.
   ASSERT_TRUE(unloadModuleOf("mirevo_speakers"));
   const auto now = tones.find(serverDefault("sink"));
   ASSERT_NE(now, tones.end()) << serverDefault("sink");
-  ASSERT_TRUE(recordTones({{"system", now->second}})) << tonesOf("system");
+  // The server moves the speakers' player to the new default too, so 440 Hz
+  // may be heard there; the other sinks' tones may not.
+  std::vector<double> others;
+  for (const auto& [sink, hertz] : tones) {
+    if (sink != now->first) others.push_back(hertz);
+  }
+  ASSERT_TRUE(recordTones({{"system", {now->second, others}}}))
+      << tonesOf("system", {440.0, 880.0, 1000.0, 660.0});
   stopAndExpectOneUnbrokenRecording();
 }
 
@@ -304,10 +330,12 @@ TEST_F(PulseAgent, ADefaultMicrophoneThatGoesGivesWayToTheNewDefault) {
   TonePlayer second("mirevo_mic2_line", 660.0);
   TonePlayer speakers("mirevo_speakers", 440.0);
   agent_->send(kStart);
-  ASSERT_TRUE(recordTones({{"microphone", 1000.0}}));
+  ASSERT_TRUE(recordTones({{"microphone", {1000.0, {660.0}}}}))
+      << tonesOf("microphone", {1000.0, 660.0});
   ASSERT_TRUE(unloadModuleOf("mirevo_mic"));
   ASSERT_EQ(serverDefault("source"), "mirevo_mic2");
-  ASSERT_TRUE(recordTones({{"microphone", 660.0}, {"system", 440.0}}));
+  ASSERT_TRUE(recordTones({{"microphone", {660.0, {1000.0}}}, {"system", {440.0}}}))
+      << tonesOf("microphone", {1000.0, 660.0});
   stopAndExpectOneUnbrokenRecording();
 }
 
@@ -335,14 +363,15 @@ TEST_F(PulseAgent, ARestartedServerIsRecordedOnInTheSameSequence) {
     TonePlayer speakers("mirevo_speakers", 440.0);
     TonePlayer microphone("mirevo_mic_line", 1000.0);
     agent_->send(kStart);
-    ASSERT_TRUE(recordTones({{"system", 440.0}, {"microphone", 1000.0}}));
+    ASSERT_TRUE(recordTones({{"system", {440.0}}, {"microphone", {1000.0}}}));
     ASSERT_TRUE(server_->restart());
   }
   // New tones tell the new server's audio from the old one's.
   ASSERT_TRUE(hasSink("mirevo_speakers"));
   TonePlayer speakers("mirevo_speakers", 550.0);
   TonePlayer microphone("mirevo_mic_line", 770.0);
-  ASSERT_TRUE(recordTones({{"system", 550.0}, {"microphone", 770.0}}));
+  ASSERT_TRUE(recordTones({{"system", {550.0, {440.0}}}, {"microphone", {770.0, {1000.0}}}}))
+      << tonesOf("system", {550.0, 440.0}) << tonesOf("microphone", {770.0, 1000.0});
   stopAndExpectOneUnbrokenRecording();
   // The time without a server is a gap.
   const auto gaps = breaksOf(chunksOf(agent_->events(), "system"));
