@@ -11,6 +11,15 @@ std::string textOf(const char* text) {
   return text != nullptr ? text : "";
 }
 
+Owner ownerOf(std::uint32_t module, const pa_proplist* properties) {
+  Owner owner;
+  owner.module = module == PA_INVALID_INDEX ? Owner::kNoModule : module;
+  if (properties != nullptr) {
+    owner.linkGroup = textOf(pa_proplist_gets(properties, "node.link-group"));
+  }
+  return owner;
+}
+
 void collectServer(pa_context*, const pa_server_info* info, void* into) {
   if (info == nullptr) return;
   auto* defaults = static_cast<ServerDefaults*>(into);
@@ -19,20 +28,13 @@ void collectServer(pa_context*, const pa_server_info* info, void* into) {
 }
 
 SourceInfo sourceOf(const pa_source_info& info) {
-  return {textOf(info.name), textOf(info.description), info.monitor_of_sink != PA_INVALID_INDEX};
+  return {textOf(info.name), textOf(info.description), info.monitor_of_sink != PA_INVALID_INDEX,
+          info.index, ownerOf(info.owner_module, info.proplist)};
 }
 
 void collectSource(pa_context*, const pa_source_info* info, int eol, void* into) {
   if (eol != 0 || info == nullptr) return;
   static_cast<std::vector<SourceInfo>*>(into)->push_back(sourceOf(*info));
-}
-
-Owner ownerOf(std::uint32_t module, const pa_proplist* properties) {
-  Owner owner;
-  owner.module = module == PA_INVALID_INDEX ? Owner::kNoModule : module;
-  if (properties != nullptr)
-    owner.linkGroup = textOf(pa_proplist_gets(properties, "node.link-group"));
-  return owner;
 }
 
 void collectSink(pa_context*, const pa_sink_info* info, int eol, void* into) {
@@ -46,6 +48,12 @@ void collectSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void
   if (eol != 0 || info == nullptr) return;
   static_cast<std::vector<SinkInputInfo>*>(into)->push_back(
       {info->sink, info->corked != 0, ownerOf(info->owner_module, info->proplist)});
+}
+
+void collectSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* into) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<std::vector<SourceOutputInfo>*>(into)->push_back(
+      {info->source, ownerOf(info->owner_module, info->proplist)});
 }
 
 }  // namespace
@@ -75,6 +83,13 @@ std::vector<SinkInputInfo> listSinkInputs(PulseConnection& connection) {
   return inputs;
 }
 
+std::vector<SourceOutputInfo> listSourceOutputs(PulseConnection& connection) {
+  std::vector<SourceOutputInfo> outputs;
+  connection.await(
+      pa_context_get_source_output_info_list(connection.context(), &collectSourceOutput, &outputs));
+  return outputs;
+}
+
 std::optional<SourceInfo> findSource(PulseConnection& connection, const std::string& name) {
   // An unknown name ends the query with an error and no entry; that is the
   // answer "none", not a failure.
@@ -87,7 +102,7 @@ std::optional<SourceInfo> findSource(PulseConnection& connection, const std::str
 
 ServerDevices serverDevices(PulseConnection& connection) {
   return {serverDefaults(connection), listSinks(connection), listSources(connection),
-          listSinkInputs(connection)};
+          listSinkInputs(connection), listSourceOutputs(connection)};
 }
 
 }  // namespace mirevo::platform::pulse

@@ -45,6 +45,20 @@ bool passesOn(const SinkInfo& sink, const ServerDevices& devices) {
                      [&](const SinkInputInfo& input) { return feederOf(input, devices) == &sink; });
 }
 
+// Whether the sink's monitor feeds a virtual microphone: a source that takes
+// its audio through a stream recording that monitor, with the same owner.
+bool feedsAMicrophone(const SinkInfo& sink, const ServerDevices& devices) {
+  const SourceInfo* monitor = sourceNamed(devices, sink.monitorSource);
+  if (monitor == nullptr) return false;
+  return std::any_of(
+      devices.sourceOutputs.begin(), devices.sourceOutputs.end(), [&](const auto& output) {
+        return output.source == monitor->index &&
+               std::any_of(devices.sources.begin(), devices.sources.end(), [&](const auto& source) {
+                 return source.index != monitor->index && sameOwner(source.owner, output.owner);
+               });
+      });
+}
+
 // The one sink through which the audio that `feeder` passes on is recorded:
 // the default output when it reaches it, else the first it reaches.
 const SinkInfo* outletOf(const SinkInfo& feeder, const ServerDevices& devices,
@@ -100,7 +114,10 @@ std::vector<std::string> mixedMonitors(const ServerDevices& devices) {
   const SinkInfo* defaultOutput = defaultSink(devices);
   std::vector<std::string> monitors;
   for (const SinkInfo& sink : devices.sinks) {
-    if (&sink == defaultOutput || sink.monitorSource.empty() || passesOn(sink, devices)) continue;
+    if (&sink == defaultOutput || sink.monitorSource.empty() || passesOn(sink, devices) ||
+        feedsAMicrophone(sink, devices)) {
+      continue;
+    }
     std::vector<const SinkInfo*> visited;
     if (plays(sink, devices, defaultOutput, visited)) monitors.push_back(sink.monitorSource);
   }

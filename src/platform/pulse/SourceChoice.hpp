@@ -37,6 +37,9 @@ std::optional<std::string> chooseSource(SourceRule rule, const std::string& name
 //   a combine sink, echo-cancel, on either server), or PipeWire's link group
 //   (its own filters, whatever loaded them). Its sound is recorded once,
 //   through the sink it reaches.
+// - A sink whose monitor feeds a virtual microphone (a source remapped from
+//   it: a stream of the same owner records the monitor) is a line into that
+//   microphone, not an output: its audio is the microphone's.
 // - A sink plays while an application's stream plays into it (one not
 //   corked), or a sink that passes its audio on to it plays and has it
 //   recorded there: a sink that passes its audio on to several (a combine
