@@ -8,6 +8,7 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -155,6 +156,37 @@ class PulseAgent : public ::testing::Test {
     std::string name = server_->pactl(std::string("get-default-") + what).value_or("");
     while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
     return name;
+  }
+
+  // How many streams record the source `name`.
+  int recordersOf(const std::string& name) const {
+    std::istringstream sources(server_->pactl("list short sources").value_or(""));
+    std::string index;
+    for (std::string line; std::getline(sources, line);) {
+      std::istringstream words(line);
+      std::string number, source;
+      words >> number >> source;
+      if (source == name) index = number;
+    }
+    std::istringstream outputs(server_->pactl("list short source-outputs").value_or(""));
+    int count = 0;
+    for (std::string line; std::getline(outputs, line);) {
+      std::istringstream words(line);
+      std::string number, source;
+      words >> number >> source;
+      if (!index.empty() && source == index) ++count;
+    }
+    return count;
+  }
+
+  // Waits, polling the server, until `condition` holds or `limit` passes.
+  static bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() >= until) return false;
+      std::this_thread::sleep_for(100ms);
+    }
+    return true;
   }
 
   // Unloads the module that made the sink or source `name`, and nothing else.
@@ -484,13 +516,22 @@ TEST_F(PulseAgent, TheSystemsAudioHoldsAnOutputThatIsNotTheDefault) {
   stopAndExpectOneUnbrokenRecording();
 }
 
-TEST_F(PulseAgent, AnOutputThatStartsPlayingJoinsTheSystemsAudioWithoutABreak) {
+TEST_F(PulseAgent, AnOutputJoinsTheSystemsAudioWhileItPlaysWithoutABreak) {
   ASSERT_TRUE(hasSink("mirevo_headphones"));
   TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
   agent_->send(kStart);
   ASSERT_TRUE(recordMix("system", {440.0}, {880.0})) << tonesOf("system", {440.0, 880.0});
-  TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
-  ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+  // While the default output plays alone, its monitor is the one stream.
+  EXPECT_EQ(recordersOf("mirevo_speakers.monitor"), 1);
+  EXPECT_EQ(recordersOf("mirevo_headphones.monitor"), 0);
+  {
+    TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+    ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+    EXPECT_EQ(recordersOf("mirevo_headphones.monitor"), 1);
+  }
+  // Its last stream ended: it leaves a few seconds later.
+  EXPECT_TRUE(eventually([&] { return recordersOf("mirevo_headphones.monitor") == 0; }, 10s));
+  ASSERT_TRUE(recordMix("system", {440.0}, {880.0})) << tonesOf("system", {440.0, 880.0});
   stopAndExpectOneUnbrokenRecording();
   EXPECT_EQ(breaksOf(chunksOf(agent_->events(), "system")), std::vector<int>{});
 }
@@ -514,6 +555,7 @@ TEST_F(PulseAgent, APlayingOutputThatIsUnpluggedIsHeardOnceWhereTheServerMovedIt
   ASSERT_GT(agent_->events().size(), unplugged);
   ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
   stopAndExpectOneUnbrokenRecording();
+  EXPECT_EQ(breaksOf(chunksOf(agent_->events(), "system")), std::vector<int>{});
 }
 
 TEST_F(PulseAgent, ARemapOfTheDefaultOutputIsHeardOnceAtItsOwnLevel) {
@@ -525,6 +567,7 @@ TEST_F(PulseAgent, ARemapOfTheDefaultOutputIsHeardOnceAtItsOwnLevel) {
   // Recorded through the speakers' monitor and through the remap's, it would
   // be 6 dB louder.
   ASSERT_TRUE(recordMix("system", {660.0})) << tonesOf("system", {660.0});
+  EXPECT_EQ(recordersOf("mirevo_remap.monitor"), 0);
   stopAndExpectOneUnbrokenRecording();
 }
 
