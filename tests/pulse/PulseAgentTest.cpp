@@ -602,5 +602,21 @@ TEST_F(PulseAgent, SwitchingTheDefaultWhileTwoOutputsPlayKeepsEachToneOnce) {
   EXPECT_GE(checked, 3);
 }
 
+TEST_F(PulseAgent, AfterAServerRestartBothOutputsThatPlayAreRecordedOn) {
+  {
+    TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+    TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+    agent_->send(kStart);
+    ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+    ASSERT_TRUE(server_->restart());
+  }
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer speakers("mirevo_speakers", 550.0, kMixAmplitude);
+  TonePlayer headphones("mirevo_headphones", 990.0, kMixAmplitude);
+  ASSERT_TRUE(recordMix("system", {550.0, 990.0}, {440.0, 880.0}))
+      << tonesOf("system", {440.0, 880.0, 550.0, 990.0});
+  stopAndExpectOneUnbrokenRecording();
+}
+
 }  // namespace
 }  // namespace mirevo::testing
