@@ -54,20 +54,15 @@ await_server() {
   done
 }
 
-# The fake output and the fake microphones. The two outputs render as a
-# hardware sink does, block by block (norewinds=1): a classic null sink that
-# may rewind renders seconds ahead, and its monitor passes on what an
-# application plays there only seconds later.
-#
 # The fake output and the fake microphones:
 #   mirevo_speakers   the default sink (what "the computer plays")
 #   mirevo_headphones a second output, for switching the default to
 #   mirevo_mic        the default source, fed by playing into mirevo_mic_line
 #   mirevo_mic2       a second microphone, fed by playing into mirevo_mic2_line
-# Every null sink is made without rewinds (norewinds=1), so that it runs at
-# the latency its players ask for: with rewinds PulseAudio configures it for
-# two seconds, and its monitor, and a microphone remapped from that, deliver
-# the first audio of a recording late.
+# Every null sink is made without rewinds (norewinds=1), so that it renders
+# block by block at the latency its players ask for, as a hardware sink does:
+# with rewinds PulseAudio configures it for two seconds, and its monitor, and
+# a microphone remapped from that, pass on what is played there seconds late.
 add_devices() {
   client load-module module-null-sink sink_name=mirevo_speakers norewinds=1 \
     sink_properties=device.description=Mirevo_Speakers
