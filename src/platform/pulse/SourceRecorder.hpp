@@ -1,6 +1,6 @@
 // Records one source of the server into sample buffers: a record stream of
 // float32 at the requested rate and channel count (the server converts). Reads
-// are gathered into buffers of at least 200 ms (split above a second), so that
+// are gathered into buffers of at least 450 ms (split above a second), so that
 // the session's queue wakes a few times a second rather than at every
 // fragment the server sends; each buffer is stamped on the host clock by a
 // StreamTimeline. A gap between reads hands over what was gathered first.
@@ -103,8 +103,10 @@ class SourceRecorder final : private PulseConnection::Reader {
   // heartbeat's level, taken from the latest buffer, still comes from the
   // last second.
   static constexpr double kFragmentSeconds = 0.250;
-  // How much audio a handed-over buffer holds at least.
-  static constexpr double kHandOverSeconds = 0.200;
+  // How much audio a handed-over buffer holds at least: a little under two
+  // of PipeWire's fragments, so that the session's queue wakes about twice a
+  // second for each source (each wake-up costs more than its audio does).
+  static constexpr double kHandOverSeconds = 0.450;
   // Fragments this short, on average, may wait for a batch: a PulseAudio
   // monitor passes on every block its sink renders, a few milliseconds each.
   static constexpr double kShortFragmentSeconds = 0.020;
