@@ -54,6 +54,11 @@ await_server() {
   done
 }
 
+# The fake output and the fake microphones. The two outputs render as a
+# hardware sink does, block by block (norewinds=1): a classic null sink that
+# may rewind renders seconds ahead, and its monitor passes on what an
+# application plays there only seconds later.
+#
 # The fake output and the fake microphones:
 #   mirevo_speakers   the default sink (what "the computer plays")
 #   mirevo_headphones a second output, for switching the default to
@@ -62,7 +67,7 @@ await_server() {
 add_devices() {
   client load-module module-null-sink sink_name=mirevo_speakers norewinds=1 \
     sink_properties=device.description=Mirevo_Speakers
-  client load-module module-null-sink sink_name=mirevo_headphones \
+  client load-module module-null-sink sink_name=mirevo_headphones norewinds=1 \
     sink_properties=device.description=Mirevo_Headphones
   client load-module module-null-sink sink_name=mirevo_mic_line \
     sink_properties=device.description=Mirevo_Mic_Line

@@ -118,7 +118,7 @@ void TonePlayer::play(const std::string& sink, const std::string& synthesis) {
   if (!sinks || ("\n" + *sinks).find("\n" + sink + "\n") == std::string::npos)
     throw std::runtime_error("no sink " + sink + " to play a tone into");
   const std::string command = "sox -n -t raw -r 48000 -c 1 -e float -b 32 - " + synthesis +
-                              " | pacat --device=" + sink +
+                              " 2>/dev/null | pacat --device=" + sink +
                               " --format=float32le --rate=48000 --channels=1 --latency-msec=50";
   const pid_t child = ::fork();
   if (child == 0) {

@@ -4,17 +4,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "AgentEvents.hpp"
 #include "AgentProcess.hpp"
+#include "ChunkSamples.hpp"
 #include "PrivatePulse.hpp"
-#include "RecordedAudio.hpp"
+#include "ToneLevels.hpp"
 
 namespace mirevo::testing {
 namespace {
@@ -25,11 +28,14 @@ using nlohmann::json;
 const json kStart = {{"type", "start"}, {"sessionId", "s-1"}, {"jobId", "j-1"}};
 const json kStop = {{"type", "stop"}, {"sessionId", "s-1"}};
 
-std::vector<float> floatsOf(const json& chunk) {
-  std::vector<float> samples;
-  for (const auto sample : chunkSamples(chunk)) samples.push_back(sample / 32767.0f);
-  return samples;
-}
+constexpr double kRate = 48000.0;
+
+// A source's tone, and the tones that must not be heard with it (played into
+// devices it must not record).
+struct Heard {
+  double tone;
+  std::vector<double> without = {};
+};
 
 class PulseAgent : public ::testing::Test {
  protected:
@@ -61,22 +67,55 @@ class PulseAgent : public ::testing::Test {
         .has_value();
   }
 
-  // Waits until each source has sent a full chunk of its tone (hertz), which
-  // tells from which device its audio came.
-  bool recordTones(std::map<std::string, double> tones, std::chrono::milliseconds limit = 15s) {
+  // Waits until each source has sent a full chunk that holds its tone and
+  // none of the tones it must be without, which tells from which device its
+  // audio came.
+  bool recordTones(std::map<std::string, Heard> heard, std::chrono::milliseconds limit = 15s) {
     return agent_
         ->until(
             [&](const json& event) {
               if (!isType(event, "audio_chunk") || event.at("durationMs") != 1000) return false;
-              const auto tone = tones.find(event.at("source"));
-              if (tone == tones.end()) return false;
-              const double hertz = frequencyOf(floatsOf(event), 48000.0);
-              if (std::fabs(hertz - tone->second) < tone->second * 0.01) tones.erase(tone);
-              return tones.empty();
+              const auto found = heard.find(event.at("source"));
+              if (found == heard.end()) return false;
+              const auto samples = chunkSamples(event);
+              if (tonesPresent(samples, kRate, {found->second.tone}) &&
+                  tonesAbsent(samples, kRate, found->second.without)) {
+                heard.erase(found);
+              }
+              return heard.empty();
             },
             limit)
         .has_value();
   }
+
+  // Waits until `source` has sent a full chunk in which every tone of
+  // `tones` is present at the level a tone of kMixAmplitude has when played
+  // to one output alone (within kLevelDb: a tone recorded twice would be
+  // 6 dB louder), and none of `without` is.
+  bool recordMix(const char* source, const std::vector<double>& tones,
+                 const std::vector<double>& without = {}, std::chrono::milliseconds limit = 15s) {
+    return agent_
+        ->until(
+            [&](const json& event) {
+              if (!isChunkOf(event, source) || event.at("durationMs") != 1000) return false;
+              const auto samples = chunkSamples(event);
+              if (!tonesPresent(samples, kRate, tones) || !tonesAbsent(samples, kRate, without)) {
+                return false;
+              }
+              const auto levels = toneLevels(samples, kRate, tones);
+              return std::all_of(levels.toneRms.begin(), levels.toneRms.end(), [](double rms) {
+                return std::fabs(20.0 * std::log10(rms / recordedToneRms(kMixAmplitude))) <=
+                       kLevelDb;
+              });
+            },
+            limit)
+        .has_value();
+  }
+  static constexpr double kLevelDb = 1.0;
+  // Tones that the system's audio mixes are played softer: PipeWire's
+  // monitors are 3 dB louder, and two tones of 0.5 would add up beyond full
+  // scale, which the conversion to 16 bits clips.
+  static constexpr double kMixAmplitude = 0.25;
 
   // Stops the recording and checks what no change of devices may break:
   // no failure, each source's chunks numbered without a gap, and none of
@@ -95,12 +134,15 @@ class PulseAgent : public ::testing::Test {
     }
   }
 
-  // Each chunk of `source` so far: its sequence, time, length and tone.
-  std::string tonesOf(const char* source) const {
+  // Each chunk of `source` so far: its sequence, time, length and the levels
+  // of the tones `hertz`.
+  std::string tonesOf(const char* source, const std::vector<double>& hertz) const {
     std::ostringstream text;
     for (const auto& chunk : chunksOf(agent_->events(), source)) {
-      text << chunk.at("sequence") << "@" << chunk.at("startedAtMs") << "+"
-           << chunk.at("durationMs") << ":" << frequencyOf(floatsOf(chunk), 48000.0) << "Hz ";
+      text << "\n"
+           << chunk.at("sequence") << "@" << chunk.at("startedAtMs") << "+"
+           << chunk.at("durationMs") << ": "
+           << toneLevels(chunkSamples(chunk), kRate, hertz).describe(hertz);
     }
     return text.str();
   }
@@ -114,6 +156,37 @@ class PulseAgent : public ::testing::Test {
     std::string name = server_->pactl(std::string("get-default-") + what).value_or("");
     while (!name.empty() && std::isspace(static_cast<unsigned char>(name.back()))) name.pop_back();
     return name;
+  }
+
+  // How many streams record the source `name`.
+  int recordersOf(const std::string& name) const {
+    std::istringstream sources(server_->pactl("list short sources").value_or(""));
+    std::string index;
+    for (std::string line; std::getline(sources, line);) {
+      std::istringstream words(line);
+      std::string number, source;
+      words >> number >> source;
+      if (source == name) index = number;
+    }
+    std::istringstream outputs(server_->pactl("list short source-outputs").value_or(""));
+    int count = 0;
+    for (std::string line; std::getline(outputs, line);) {
+      std::istringstream words(line);
+      std::string number, source;
+      words >> number >> source;
+      if (!index.empty() && source == index) ++count;
+    }
+    return count;
+  }
+
+  // Waits, polling the server, until `condition` holds or `limit` passes.
+  static bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() >= until) return false;
+      std::this_thread::sleep_for(100ms);
+    }
+    return true;
   }
 
   // Unloads the module that made the sink or source `name`, and nothing else.
@@ -160,8 +233,10 @@ TEST_F(PulseAgent, RecordsTheSpeakersAndTheMicrophoneInOneSecondChunks) {
   agent_->send(kStop);
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
 
-  const std::map<std::string, double> hertz{{"system", 440.0}, {"microphone", 1000.0}};
-  for (const auto& [source, tone] : hertz) {
+  const std::map<std::string, std::pair<double, double>> hertz{{"system", {440.0, 1000.0}},
+                                                               {"microphone", {1000.0, 440.0}}};
+  for (const auto& [source, tones] : hertz) {
+    const auto [tone, other] = tones;
     SCOPED_TRACE(source);
     const auto chunks = chunksOf(agent_->events(), source.c_str());
     // Audio from before the start is not delivered, so the first chunks do
@@ -186,10 +261,12 @@ TEST_F(PulseAgent, RecordsTheSpeakersAndTheMicrophoneInOneSecondChunks) {
     }
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->at("sampleRate"), 48000);
-    const auto samples = floatsOf(*last);
+    const auto samples = chunkSamples(*last);
     ASSERT_EQ(samples.size(), 48000u);
-    EXPECT_NEAR(frequencyOf(samples, 48000.0), tone, tone * 0.01);
-    EXPECT_NEAR(rmsOf(samples), recordedToneRms(0.5), 0.03);
+    EXPECT_TRUE(tonesPresent(samples, kRate, {tone}));
+    EXPECT_TRUE(tonesAbsent(samples, kRate, {other}));
+    const auto levels = toneLevels(samples, kRate, {tone});
+    EXPECT_NEAR(levels.toneRms[0], recordedToneRms(0.5), 0.03) << levels.describe({tone});
   }
 
   // The heartbeat while both tones play: the last one before the stop.
@@ -213,17 +290,16 @@ TEST_F(PulseAgent, RecordsTheRequestedSecondMicrophone) {
   json start = kStart;
   start["microphoneDeviceId"] = "mirevo_mic2";
   agent_->send(start);
-  // The second full chunk: the first may begin before the tones reach the
-  // server (PipeWire starts a player's stream later than PulseAudio).
-  int full = 0;
-  ASSERT_TRUE(agent_->until(
-      [&full](const json& e) {
-        return isChunkOf(e, "microphone") && e.at("durationMs") == 1000 && ++full == 2;
-      },
-      10s));
-  EXPECT_NEAR(frequencyOf(floatsOf(agent_->events().back()), 48000.0), 660.0, 7.0);
+  // A full chunk of the second one's tone (the first may begin before the
+  // tones reach the server: PipeWire starts a player's stream later than
+  // PulseAudio), and never the first one's.
+  ASSERT_TRUE(recordTones({{"microphone", {660.0, {1000.0}}}}))
+      << tonesOf("microphone", {660.0, 1000.0});
   agent_->send(kStop);
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
+  for (const auto& chunk : chunksOf(agent_->events(), "microphone")) {
+    EXPECT_TRUE(tonesAbsent(chunkSamples(chunk), kRate, {1000.0})) << chunk.at("sequence");
+  }
 }
 
 struct StartFailure {
@@ -268,34 +344,35 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailure{"noServer", "kill", "", "Connection refused"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PulseAgent, TheSystemsAudioFollowsTheDefaultOutputWhenItIsSwitched) {
-  ASSERT_TRUE(hasSink("mirevo_headphones"));
-  TonePlayer speakers("mirevo_speakers", 440.0);
-  TonePlayer headphones("mirevo_headphones", 880.0);
-  TonePlayer microphone("mirevo_mic_line", 1000.0);
-  agent_->send(kStart);
-  ASSERT_TRUE(recordTones({{"system", 440.0}, {"microphone", 1000.0}}));
-  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_headphones"));
-  ASSERT_TRUE(recordTones({{"system", 880.0}, {"microphone", 1000.0}}));
-  stopAndExpectOneUnbrokenRecording();
-}
-
 TEST_F(PulseAgent, TheSystemsAudioMovesToTheNewDefaultWhenTheRecordedOutputGoes) {
   const std::map<std::string, double> tones{
       {"mirevo_headphones", 880.0}, {"mirevo_mic_line", 1000.0}, {"mirevo_mic2_line", 660.0}};
   std::vector<std::unique_ptr<TonePlayer>> players;
   for (const auto& [sink, hertz] : tones) {
     ASSERT_TRUE(hasSink(sink));
-    players.push_back(std::make_unique<TonePlayer>(sink, hertz));
+    players.push_back(std::make_unique<TonePlayer>(sink, hertz, kMixAmplitude));
   }
-  TonePlayer speakers("mirevo_speakers", 440.0);
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
   agent_->send(kStart);
-  ASSERT_TRUE(recordTones({{"system", 440.0}}));
+  // The headphones play too; the lines into the microphones are no outputs.
+  ASSERT_TRUE(recordMix("system", {440.0, 880.0}, {1000.0, 660.0}))
+      << tonesOf("system", {440.0, 880.0, 1000.0, 660.0});
   // As when a headset is unplugged.
   ASSERT_TRUE(unloadModuleOf("mirevo_speakers"));
   const auto now = tones.find(serverDefault("sink"));
   ASSERT_NE(now, tones.end()) << serverDefault("sink");
-  ASSERT_TRUE(recordTones({{"system", now->second}})) << tonesOf("system");
+  // The new default output is recorded, whatever it is, and the headphones
+  // still play; the server moves the speakers' player to the new default, so
+  // 440 Hz may be heard there. A line into a microphone that is not the
+  // default output is not heard.
+  std::vector<double> heard{now->second};
+  std::vector<double> others;
+  for (const auto& [sink, hertz] : tones) {
+    if (sink == "mirevo_headphones" && hertz != now->second) heard.push_back(hertz);
+    if (sink != now->first && sink != "mirevo_headphones") others.push_back(hertz);
+  }
+  ASSERT_TRUE(recordMix("system", heard, others))
+      << tonesOf("system", {440.0, 880.0, 1000.0, 660.0});
   stopAndExpectOneUnbrokenRecording();
 }
 
@@ -304,10 +381,12 @@ TEST_F(PulseAgent, ADefaultMicrophoneThatGoesGivesWayToTheNewDefault) {
   TonePlayer second("mirevo_mic2_line", 660.0);
   TonePlayer speakers("mirevo_speakers", 440.0);
   agent_->send(kStart);
-  ASSERT_TRUE(recordTones({{"microphone", 1000.0}}));
+  ASSERT_TRUE(recordTones({{"microphone", {1000.0, {660.0}}}}))
+      << tonesOf("microphone", {1000.0, 660.0});
   ASSERT_TRUE(unloadModuleOf("mirevo_mic"));
   ASSERT_EQ(serverDefault("source"), "mirevo_mic2");
-  ASSERT_TRUE(recordTones({{"microphone", 660.0}, {"system", 440.0}}));
+  ASSERT_TRUE(recordTones({{"microphone", {660.0, {1000.0}}}, {"system", {440.0}}}))
+      << tonesOf("microphone", {1000.0, 660.0});
   stopAndExpectOneUnbrokenRecording();
 }
 
@@ -335,14 +414,15 @@ TEST_F(PulseAgent, ARestartedServerIsRecordedOnInTheSameSequence) {
     TonePlayer speakers("mirevo_speakers", 440.0);
     TonePlayer microphone("mirevo_mic_line", 1000.0);
     agent_->send(kStart);
-    ASSERT_TRUE(recordTones({{"system", 440.0}, {"microphone", 1000.0}}));
+    ASSERT_TRUE(recordTones({{"system", {440.0}}, {"microphone", {1000.0}}}));
     ASSERT_TRUE(server_->restart());
   }
   // New tones tell the new server's audio from the old one's.
   ASSERT_TRUE(hasSink("mirevo_speakers"));
   TonePlayer speakers("mirevo_speakers", 550.0);
   TonePlayer microphone("mirevo_mic_line", 770.0);
-  ASSERT_TRUE(recordTones({{"system", 550.0}, {"microphone", 770.0}}));
+  ASSERT_TRUE(recordTones({{"system", {550.0, {440.0}}}, {"microphone", {770.0, {1000.0}}}}))
+      << tonesOf("system", {550.0, 440.0}) << tonesOf("microphone", {770.0, 1000.0});
   stopAndExpectOneUnbrokenRecording();
   // The time without a server is a gap.
   const auto gaps = breaksOf(chunksOf(agent_->events(), "system"));
@@ -412,6 +492,130 @@ TEST_F(PulseAgent, AnAgentThatIsNotScheduledForAWhileLosesNoTimeAndBreaksNoChunk
       EXPECT_EQ(chunks[i].at("durationMs"), 1000) << "chunk " << i;
     }
   }
+}
+
+// The system's audio is everything the computer plays, whichever output
+// plays it: each tone once, at its own level.
+TEST_F(PulseAgent, TheSystemsAudioHoldsBothOutputsThatPlay) {
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+  TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+  TonePlayer microphone("mirevo_mic_line", 1000.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {440.0, 880.0}, {1000.0})) << tonesOf("system", {440.0, 880.0});
+  ASSERT_TRUE(recordMix("microphone", {1000.0}, {440.0, 880.0}))
+      << tonesOf("microphone", {1000.0, 440.0, 880.0});
+  stopAndExpectOneUnbrokenRecording();
+}
+
+TEST_F(PulseAgent, TheSystemsAudioHoldsAnOutputThatIsNotTheDefault) {
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {880.0})) << tonesOf("system", {880.0});
+  stopAndExpectOneUnbrokenRecording();
+}
+
+TEST_F(PulseAgent, AnOutputJoinsTheSystemsAudioWhileItPlaysWithoutABreak) {
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {440.0}, {880.0})) << tonesOf("system", {440.0, 880.0});
+  // While the default output plays alone, its monitor is the one stream.
+  EXPECT_EQ(recordersOf("mirevo_speakers.monitor"), 1);
+  EXPECT_EQ(recordersOf("mirevo_headphones.monitor"), 0);
+  {
+    TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+    ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+    EXPECT_EQ(recordersOf("mirevo_headphones.monitor"), 1);
+  }
+  // Its last stream ended: it leaves a few seconds later.
+  EXPECT_TRUE(eventually([&] { return recordersOf("mirevo_headphones.monitor") == 0; }, 10s));
+  ASSERT_TRUE(recordMix("system", {440.0}, {880.0})) << tonesOf("system", {440.0, 880.0});
+  stopAndExpectOneUnbrokenRecording();
+  EXPECT_EQ(breaksOf(chunksOf(agent_->events(), "system")), std::vector<int>{});
+}
+
+TEST_F(PulseAgent, APlayingOutputThatIsUnpluggedIsHeardOnceWhereTheServerMovedItsPlayer) {
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+  TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+  ASSERT_TRUE(unloadModuleOf("mirevo_headphones"));
+  ASSERT_FALSE(hasSink("mirevo_headphones"));
+  // The server moves the headphones' player to the speakers: both tones go
+  // on there, each at its own level.
+  const auto unplugged = agent_->events().size();
+  ASSERT_TRUE(agent_->until(
+      [&, seen = std::size_t{0}](const json& event) mutable {
+        return isChunkOf(event, "system") && ++seen > 1;
+      },
+      10s));
+  ASSERT_GT(agent_->events().size(), unplugged);
+  ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+  stopAndExpectOneUnbrokenRecording();
+  EXPECT_EQ(breaksOf(chunksOf(agent_->events(), "system")), std::vector<int>{});
+}
+
+TEST_F(PulseAgent, ARemapOfTheDefaultOutputIsHeardOnceAtItsOwnLevel) {
+  ASSERT_TRUE(server_->pactl(
+      "load-module module-remap-sink sink_name=mirevo_remap master=mirevo_speakers"));
+  ASSERT_TRUE(hasSink("mirevo_remap"));
+  TonePlayer remapped("mirevo_remap", 660.0, kMixAmplitude);
+  agent_->send(kStart);
+  // Recorded through the speakers' monitor and through the remap's, it would
+  // be 6 dB louder.
+  ASSERT_TRUE(recordMix("system", {660.0})) << tonesOf("system", {660.0});
+  EXPECT_EQ(recordersOf("mirevo_remap.monitor"), 0);
+  stopAndExpectOneUnbrokenRecording();
+}
+
+TEST_F(PulseAgent, SwitchingTheDefaultWhileTwoOutputsPlayKeepsEachToneOnce) {
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+  TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_headphones"));
+  const auto switched = agent_->events().size();
+  // Whether or not the server moves the speakers' player along, each tone
+  // is recorded once, at its level, in every full chunk after the switch.
+  ASSERT_TRUE(agent_->until(
+      [&, seen = 0](const json& event) mutable { return isChunkOf(event, "system") && ++seen > 4; },
+      15s));
+  stopAndExpectOneUnbrokenRecording();
+  const auto events = agent_->events();
+  int checked = 0;
+  for (std::size_t i = switched; i < events.size(); ++i) {
+    const auto& chunk = events[i];
+    if (!isChunkOf(chunk, "system") || chunk.at("durationMs") != 1000) continue;
+    ++checked;
+    const auto samples = chunkSamples(chunk);
+    EXPECT_TRUE(tonesPresent(samples, kRate, {440.0, 880.0})) << chunk.at("sequence");
+    const auto levels = toneLevels(samples, kRate, {440.0, 880.0});
+    for (const double rms : levels.toneRms) {
+      EXPECT_NEAR(20.0 * std::log10(rms / recordedToneRms(kMixAmplitude)), 0.0, kLevelDb)
+          << chunk.at("sequence") << ": " << levels.describe({440.0, 880.0});
+    }
+  }
+  EXPECT_GE(checked, 3);
+}
+
+TEST_F(PulseAgent, AfterAServerRestartBothOutputsThatPlayAreRecordedOn) {
+  {
+    TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+    TonePlayer headphones("mirevo_headphones", 880.0, kMixAmplitude);
+    agent_->send(kStart);
+    ASSERT_TRUE(recordMix("system", {440.0, 880.0})) << tonesOf("system", {440.0, 880.0});
+    ASSERT_TRUE(server_->restart());
+  }
+  ASSERT_TRUE(hasSink("mirevo_headphones"));
+  TonePlayer speakers("mirevo_speakers", 550.0, kMixAmplitude);
+  TonePlayer headphones("mirevo_headphones", 990.0, kMixAmplitude);
+  ASSERT_TRUE(recordMix("system", {550.0, 990.0}, {440.0, 880.0}))
+      << tonesOf("system", {440.0, 880.0, 550.0, 990.0});
+  stopAndExpectOneUnbrokenRecording();
 }
 
 }  // namespace

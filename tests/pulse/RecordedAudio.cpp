@@ -1,7 +1,5 @@
 #include "RecordedAudio.hpp"
 
-#include <cmath>
-
 namespace mirevo::testing {
 
 double SourceAudio::seconds() const {
@@ -69,22 +67,6 @@ bool RecordedAudio::waitFor(const std::function<bool(const RecordedAudio&)>& con
                             std::chrono::milliseconds limit) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, limit, [&] { return condition(*this); });
-}
-
-double frequencyOf(const std::vector<float>& samples, double sampleRate) {
-  if (samples.size() < 2) return 0.0;
-  int crossings = 0;
-  for (std::size_t i = 1; i < samples.size(); ++i) {
-    if (samples[i - 1] < 0.0f && samples[i] >= 0.0f) ++crossings;
-  }
-  return crossings * sampleRate / static_cast<double>(samples.size());
-}
-
-double rmsOf(const std::vector<float>& samples) {
-  if (samples.empty()) return 0.0;
-  double sum = 0.0;
-  for (const float sample : samples) sum += static_cast<double>(sample) * sample;
-  return std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
 std::vector<float> lastSeconds(const std::vector<float>& samples, double seconds,

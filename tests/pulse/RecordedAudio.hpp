@@ -59,9 +59,6 @@ class RecordedAudio final : public platform::StreamOutput, public platform::Stre
   platform::PcmBuffer working_;
 };
 
-// Positive-going zero crossings per second.
-double frequencyOf(const std::vector<float>& samples, double sampleRate);
-double rmsOf(const std::vector<float>& samples);
 // The last `seconds` of `samples`.
 std::vector<float> lastSeconds(const std::vector<float>& samples, double seconds,
                                double sampleRate);

@@ -16,12 +16,12 @@ namespace {
 ServerDevices desktop() {
   ServerDevices devices;
   devices.defaults = {"speakers", "mic"};
-  devices.sinks = {{"speakers", "Speakers", "speakers.monitor"},
-                   {"headphones", "Headphones", "headphones.monitor"}};
-  devices.sources = {{"speakers.monitor", "Monitor of Speakers", true},
-                     {"headphones.monitor", "Monitor of Headphones", true},
-                     {"mic", "Microphone", false},
-                     {"usb", "USB Headset", false}};
+  devices.sinks = {{"speakers", "Speakers", "speakers.monitor", 0, {1, ""}},
+                   {"headphones", "Headphones", "headphones.monitor", 1, {2, ""}}};
+  devices.sources = {{"speakers.monitor", "Monitor of Speakers", true, 0, {1, ""}},
+                     {"headphones.monitor", "Monitor of Headphones", true, 1, {2, ""}},
+                     {"mic", "Microphone", false, 2, {3, ""}},
+                     {"usb", "USB Headset", false, 3, {4, ""}}};
   return devices;
 }
 
@@ -72,6 +72,152 @@ INSTANTIATE_TEST_SUITE_P(
                    [](ServerDevices& d) { d.defaults.source = "mic"; }, "usb"},
         ChoiceCase{"namedGone", SourceRule::named, "usb",
                    [](ServerDevices& d) { d.sources.pop_back(); }, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Which monitors join the system's mix, on tables of what the servers list.
+// Owners as the servers report them: PulseAudio gives a client's stream the
+// module of its protocol (0 here) and a module's sink and the stream through
+// which it passes its audio on the same module; PipeWire gives a client's
+// stream no module and the two sides of its own filters one link group.
+constexpr std::uint32_t kProtocolModule = 0;
+constexpr std::uint32_t kNone = Owner::kNoModule;
+
+SinkInputInfo application(std::uint32_t sink, std::uint32_t module = kProtocolModule) {
+  return {sink, false, {module, ""}};
+}
+
+// A virtual sink made by `module` (or of link group `group`), passing its
+// audio on into each of `masters`.
+void addVirtualSink(ServerDevices& devices, const std::string& name, std::uint32_t index,
+                    Owner owner, std::vector<std::uint32_t> masters) {
+  devices.sinks.push_back({name, name, name + ".monitor", index, owner});
+  devices.sources.push_back({name + ".monitor", "Monitor of " + name, true, 100 + index, owner});
+  for (const std::uint32_t master : masters) devices.sinkInputs.push_back({master, false, owner});
+}
+
+struct MixCase {
+  const char* name;
+  void (*change)(ServerDevices&);
+  std::vector<std::string> mixed;
+};
+
+void PrintTo(const MixCase& mix, std::ostream* out) {
+  *out << mix.name;
+}
+
+class MixedMonitors : public ::testing::TestWithParam<MixCase> {};
+
+TEST_P(MixedMonitors, AreThoseThatPlayAndPassNothingOn) {
+  const auto& mix = GetParam();
+  ServerDevices devices = desktop();
+  mix.change(devices);
+  EXPECT_EQ(mixedMonitors(devices), mix.mixed);
+}
+
+using Monitors = std::vector<std::string>;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sinks, MixedMonitors,
+    ::testing::Values(
+        MixCase{"nothingPlays", [](ServerDevices&) {}, Monitors{}},
+        MixCase{"onlyTheDefaultPlays", [](ServerDevices& d) { d.sinkInputs = {application(0)}; },
+                Monitors{}},
+        MixCase{"anApplicationPlaysOnTheHeadphones",
+                [](ServerDevices& d) {
+                  d.sinkInputs = {application(0), application(1)};
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"aPipeWireClientHasNoModule",
+                [](ServerDevices& d) { d.sinkInputs = {application(1, kNone)}; },
+                Monitors{"headphones.monitor"}},
+        MixCase{"aPausedStreamPlaysNothing",
+                [](ServerDevices& d) {
+                  d.sinkInputs = {{1, true, {kProtocolModule, ""}}};
+                },
+                Monitors{}},
+        MixCase{"theDefaultSwitchedToTheHeadphones",
+                [](ServerDevices& d) {
+                  d.defaults.sink = "headphones";
+                  d.sinkInputs = {application(0), application(1)};
+                },
+                Monitors{"speakers.monitor"}},
+        MixCase{"aRemapOfTheDefaultIsRecordedThroughIt",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "remap", 2, {7, ""}, {0});
+                  d.sinkInputs.push_back(application(2));
+                },
+                Monitors{}},
+        MixCase{"aRemapOfTheHeadphonesMakesThemPlay",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "remap", 2, {7, ""}, {1});
+                  d.sinkInputs.push_back(application(2));
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"anIdleRemapMakesNothingPlay",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "remap", 2, {7, ""}, {1});
+                },
+                Monitors{}},
+        MixCase{"aPipeWireFilterIsKnownByItsLinkGroup",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "filter", 2, {kNone, "loopback-1-2"}, {1});
+                  d.sinkInputs.push_back(application(2, kNone));
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"aChainOfFiltersReachesTheHeadphones",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "equaliser", 2, {7, ""}, {1});
+                  addVirtualSink(d, "echo_cancel", 3, {8, ""}, {2});
+                  d.sinkInputs.push_back(application(3));
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"aCombineSinkIsRecordedThroughTheDefaultOnly",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "combined", 2, {9, ""}, {1, 0});
+                  d.sinkInputs.push_back(application(2));
+                },
+                Monitors{}},
+        MixCase{"aCombineSinkWithoutTheDefaultIsRecordedOnce",
+                [](ServerDevices& d) {
+                  d.sinks.push_back({"hdmi", "HDMI", "hdmi.monitor", 5, {3, ""}});
+                  addVirtualSink(d, "combined", 2, {9, ""}, {5, 1});
+                  d.sinkInputs.push_back(application(2));
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"theDefaultsOwnRemapMakesItsMasterPlayNot",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "remap", 2, {7, ""}, {1});
+                  d.defaults.sink = "remap";
+                  d.sinkInputs.push_back(application(2));
+                },
+                Monitors{}},
+        MixCase{"aLineIntoAVirtualMicrophoneIsNoOutput",
+                [](ServerDevices& d) {
+                  d.sources.push_back({"virtual_mic", "Virtual", false, 10, {11, ""}});
+                  d.sourceOutputs.push_back({1, {11, ""}});
+                  d.sinkInputs = {application(1)};
+                },
+                Monitors{}},
+        MixCase{"aPipeWireLineIntoAMicrophoneIsKnownByItsLinkGroup",
+                [](ServerDevices& d) {
+                  d.sources.push_back({"virtual_mic", "Virtual", false, 10, {kNone, "loop-7"}});
+                  d.sourceOutputs.push_back({1, {kNone, "loop-7"}});
+                  d.sinkInputs = {application(1, kNone)};
+                },
+                Monitors{}},
+        MixCase{"anApplicationRecordingTheHeadphonesMakesThemNoLine",
+                [](ServerDevices& d) {
+                  d.sourceOutputs.push_back({1, {kProtocolModule, ""}});
+                  d.sinkInputs = {application(1)};
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"sinksPassingAudioToEachOtherEndTheSearch",
+                [](ServerDevices& d) {
+                  addVirtualSink(d, "one", 2, {7, ""}, {3});
+                  addVirtualSink(d, "two", 3, {8, ""}, {2});
+                  d.sinkInputs.push_back(application(2));
+                },
+                Monitors{}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,12 +2,22 @@
 
 #include <pulse/def.h>
 #include <pulse/introspect.h>
+#include <pulse/proplist.h>
 
 namespace mirevo::platform::pulse {
 namespace {
 
 std::string textOf(const char* text) {
   return text != nullptr ? text : "";
+}
+
+Owner ownerOf(std::uint32_t module, const pa_proplist* properties) {
+  Owner owner;
+  owner.module = module == PA_INVALID_INDEX ? Owner::kNoModule : module;
+  if (properties != nullptr) {
+    owner.linkGroup = textOf(pa_proplist_gets(properties, "node.link-group"));
+  }
+  return owner;
 }
 
 void collectServer(pa_context*, const pa_server_info* info, void* into) {
@@ -18,7 +28,8 @@ void collectServer(pa_context*, const pa_server_info* info, void* into) {
 }
 
 SourceInfo sourceOf(const pa_source_info& info) {
-  return {textOf(info.name), textOf(info.description), info.monitor_of_sink != PA_INVALID_INDEX};
+  return {textOf(info.name), textOf(info.description), info.monitor_of_sink != PA_INVALID_INDEX,
+          info.index, ownerOf(info.owner_module, info.proplist)};
 }
 
 void collectSource(pa_context*, const pa_source_info* info, int eol, void* into) {
@@ -29,7 +40,20 @@ void collectSource(pa_context*, const pa_source_info* info, int eol, void* into)
 void collectSink(pa_context*, const pa_sink_info* info, int eol, void* into) {
   if (eol != 0 || info == nullptr) return;
   static_cast<std::vector<SinkInfo>*>(into)->push_back(
-      {textOf(info->name), textOf(info->description), textOf(info->monitor_source_name)});
+      {textOf(info->name), textOf(info->description), textOf(info->monitor_source_name),
+       info->index, ownerOf(info->owner_module, info->proplist)});
+}
+
+void collectSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* into) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<std::vector<SinkInputInfo>*>(into)->push_back(
+      {info->sink, info->corked != 0, ownerOf(info->owner_module, info->proplist)});
+}
+
+void collectSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* into) {
+  if (eol != 0 || info == nullptr) return;
+  static_cast<std::vector<SourceOutputInfo>*>(into)->push_back(
+      {info->source, ownerOf(info->owner_module, info->proplist)});
 }
 
 }  // namespace
@@ -52,6 +76,20 @@ std::vector<SinkInfo> listSinks(PulseConnection& connection) {
   return sinks;
 }
 
+std::vector<SinkInputInfo> listSinkInputs(PulseConnection& connection) {
+  std::vector<SinkInputInfo> inputs;
+  connection.await(
+      pa_context_get_sink_input_info_list(connection.context(), &collectSinkInput, &inputs));
+  return inputs;
+}
+
+std::vector<SourceOutputInfo> listSourceOutputs(PulseConnection& connection) {
+  std::vector<SourceOutputInfo> outputs;
+  connection.await(
+      pa_context_get_source_output_info_list(connection.context(), &collectSourceOutput, &outputs));
+  return outputs;
+}
+
 std::optional<SourceInfo> findSource(PulseConnection& connection, const std::string& name) {
   // An unknown name ends the query with an error and no entry; that is the
   // answer "none", not a failure.
@@ -63,7 +101,8 @@ std::optional<SourceInfo> findSource(PulseConnection& connection, const std::str
 }
 
 ServerDevices serverDevices(PulseConnection& connection) {
-  return {serverDefaults(connection), listSinks(connection), listSources(connection)};
+  return {serverDefaults(connection), listSinks(connection), listSources(connection),
+          listSinkInputs(connection), listSourceOutputs(connection)};
 }
 
 }  // namespace mirevo::platform::pulse

@@ -23,6 +23,10 @@ class PulseSampleBuffer final : public SampleBuffer {
   std::int32_t copyPcmData(PcmBuffer& into) const override;
   double presentationSeconds() const override { return presentationSeconds_; }
 
+  const AudioFormat& format() const { return format_; }
+  // Interleaved, whole frames.
+  const std::vector<float>& samples() const { return samples_; }
+
  private:
   AudioFormat format_;
   std::vector<float> samples_;

@@ -10,6 +10,7 @@
 // recorder's callbacks run on the loop thread. framesRead() from any thread.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -46,6 +47,14 @@ class RecordedSource {
   int outputType() const { return settings_.outputType; }
   SourceRule rule() const { return settings_.rule; }
   SourceRecorder* recorder() const { return recorder_.get(); }
+  // What the recorder records; empty without one.
+  const std::string& source() const { return source_; }
+  // Where the audio of the recorders retired so far ended (the recording's
+  // start before any).
+  double floorSeconds() const { return floorSeconds_; }
+  // The next recorder leaves out what lies before `seconds` too: another
+  // output's recorder delivered audio of that source up to there.
+  void raiseFloor(double seconds) { floorSeconds_ = std::max(floorSeconds_, seconds); }
 
   // Starts recording `source` on `connection`, after retiring any recorder
   // before it. Throws the platform's Error when libpulse refuses at once.

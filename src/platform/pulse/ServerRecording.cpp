@@ -13,15 +13,24 @@ namespace {
 constexpr const char* kClientName = "Mirevo Capture";
 
 constexpr auto kWatched = static_cast<pa_subscription_mask_t>(
-    PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE);
+    PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+    PA_SUBSCRIPTION_MASK_SINK_INPUT);
 
-// A change of the defaults (the server's own events), or a sink or source
-// that came or went; a device that merely changed its state (as each one
-// does when a stream starts on it) chooses nothing new.
+// A change of the defaults (the server's own events), a sink or source that
+// came or went, or any change of an application's stream (it started,
+// ended, was paused or moved to another sink); a device that merely changed
+// its state (as each one does when a stream starts on it) chooses nothing
+// new.
 bool changesDevices(pa_subscription_event_type_t event) {
   const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
   const auto type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-  return facility == PA_SUBSCRIPTION_EVENT_SERVER || type != PA_SUBSCRIPTION_EVENT_CHANGE;
+  return facility == PA_SUBSCRIPTION_EVENT_SERVER || facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT ||
+         type != PA_SUBSCRIPTION_EVENT_CHANGE;
+}
+
+// The recorders hand over nothing but their own buffers.
+std::shared_ptr<const PulseSampleBuffer> asPulseBuffer(std::shared_ptr<const SampleBuffer> buffer) {
+  return std::static_pointer_cast<const PulseSampleBuffer>(std::move(buffer));
 }
 
 }  // namespace
@@ -72,6 +81,10 @@ void ServerRecording::start() {
     for (const auto& source : sources_) {
       if (source->recorder() != nullptr) source->recorder()->startDelivering();
     }
+    // The other outputs that play already join at once.
+    if (RecordedSource* system = systemSource()) {
+      followSystem(*system, serverDevices(*connection_), false);
+    }
   } catch (...) {
     release();
     throw;
@@ -79,6 +92,7 @@ void ServerRecording::start() {
 }
 
 void ServerRecording::addSources(double startSeconds) {
+  startSeconds_ = startSeconds;
   RecordedSource::Settings settings;
   settings.sampleRate = configuration_.sampleRate;
   settings.channelCount = configuration_.channelCount;
@@ -96,8 +110,24 @@ void ServerRecording::addSources(double startSeconds) {
     return sources_.back().get();
   };
   if (configuration_.capturesAudio && outputs_.has(kOutputTypeAudio)) {
-    add(kOutputTypeAudio, SourceRule::defaultOutput, "")
-        ->record(*connection_, filter_.display.audioSource);
+    AudioFormat format;
+    format.sampleRate = configuration_.sampleRate;
+    format.channelCount = static_cast<std::uint32_t>(configuration_.channelCount);
+    format.interleaved = true;
+    format.sampleType = SampleType::float32;
+    mix_ = std::make_unique<SystemMix>(format, [this](std::shared_ptr<const SampleBuffer> buffer) {
+      outputs_.deliver(kOutputTypeAudio, std::move(buffer));
+    });
+    settings.outputType = kOutputTypeAudio;
+    settings.rule = SourceRule::defaultOutput;
+    settings.named.clear();
+    sources_.push_back(std::make_unique<RecordedSource>(
+        settings, clock_,
+        [this](std::shared_ptr<const SampleBuffer> buffer) {
+          mix_->add(SystemMix::kDefaultInput, asPulseBuffer(std::move(buffer)));
+        },
+        [this](int type, int code) { sourceEnded(type, code); }));
+    sources_.back()->record(*connection_, filter_.display.audioSource);
   }
   if (configuration_.captureMicrophone && outputs_.has(kOutputTypeMicrophone)) {
     const auto& named = configuration_.microphoneCaptureDeviceID;
@@ -129,17 +159,21 @@ void ServerRecording::stop() {
     } catch (const Error&) {
       // Gone or stalled: what arrived is all there is.
     }
-    for (const auto& source : sources_) source->finish();
+    forEachSource([](RecordedSource& source) { source.finish(); });
+    if (mix_) mix_->flush();
     state_ = State::ended;
-    for (const auto& source : sources_) {
-      if (source->recorder() != nullptr) source->recorder()->disconnect();
-    }
+    linger_.reset();
+    forEachSource([](RecordedSource& source) {
+      if (source.recorder() != nullptr) source.recorder()->disconnect();
+    });
     try {
       connection_->waitUntil(
           [this] {
-            return std::all_of(sources_.begin(), sources_.end(), [](const auto& source) {
-              return source->recorder() == nullptr || source->recorder()->ended();
+            bool allEnded = true;
+            forEachSource([&](RecordedSource& source) {
+              allEnded = allEnded && (source.recorder() == nullptr || source.recorder()->ended());
             });
+            return allEnded;
           },
           kStopTimeoutSeconds);
     } catch (const Error&) {
@@ -152,10 +186,12 @@ void ServerRecording::stop() {
 void ServerRecording::release() {
   state_ = State::ended;
   retry_.reset();
+  linger_.reset();
   if (!connection_) return;
   {
     PulseConnection::Lock lock(*connection_);
-    for (const auto& source : sources_) source->drop();
+    forEachSource([](RecordedSource& source) { source.drop(); });
+    joined_.clear();
   }
   connection_.reset();
 }
@@ -164,9 +200,25 @@ void ServerRecording::retire() {
   if (!connection_) return;
   {
     PulseConnection::Lock lock(*connection_);
+    // The outputs that play on the server that answers join again.
+    leaveAll();
     for (const auto& source : sources_) source->retire();
+    if (mix_) mix_->flush();
   }
   connection_.reset();
+}
+
+template <class Action>
+void ServerRecording::forEachSource(Action action) {
+  for (const auto& source : sources_) action(*source);
+  for (auto& [monitor, joined] : joined_) action(*joined.source);
+}
+
+RecordedSource* ServerRecording::systemSource() const {
+  for (const auto& source : sources_) {
+    if (source->rule() == SourceRule::defaultOutput) return source.get();
+  }
+  return nullptr;
 }
 
 std::int64_t ServerRecording::framesRead(int outputType) const {
@@ -178,12 +230,17 @@ std::int64_t ServerRecording::framesRead(int outputType) const {
 
 void ServerRecording::connectionLost(std::uint64_t generation, int code) {
   // What libpulse has received is read and handed over before anything else.
-  for (const auto& source : sources_) source->finish();
+  forEachSource([](RecordedSource& source) { source.finish(); });
+  if (mix_) mix_->flush();
   post([generation, code](ServerRecording& self) { self.lost(generation, code); });
 }
 
 void ServerRecording::serverChanged(pa_subscription_event_type_t event) {
-  if (changesDevices(event)) post([](ServerRecording& self) { self.follow(); });
+  if (!changesDevices(event) || followPosted_.exchange(true)) return;
+  post([](ServerRecording& self) {
+    self.followPosted_ = false;
+    self.follow();
+  });
 }
 
 void ServerRecording::sourceEnded(int outputType, int code) {
@@ -214,6 +271,10 @@ bool ServerRecording::followAll() {
   const ServerDevices devices = serverDevices(*connection_);
   bool complete = true;
   for (const auto& source : sources_) {
+    if (source->rule() == SourceRule::defaultOutput) {
+      followSystem(*source, devices, true);
+      continue;
+    }
     // A named source is only looked for again after a reconnection: while its
     // recorder lives, the end of its stream tells that it went.
     if (source->rule() == SourceRule::named && source->recorder() != nullptr) continue;
@@ -222,6 +283,101 @@ bool ServerRecording::followAll() {
     }
   }
   return complete;
+}
+
+void ServerRecording::followSystem(RecordedSource& system, const ServerDevices& devices,
+                                   bool followDefault) {
+  const double now = clock_.hostSeconds();
+  const auto defaultMonitor =
+      followDefault ? chooseSource(SourceRule::defaultOutput, "", devices) : system.source();
+  const auto playing = mixedMonitors(devices);
+  const auto listed = [&](const std::string& monitor) {
+    return std::any_of(devices.sources.begin(), devices.sources.end(),
+                       [&](const SourceInfo& source) { return source.name == monitor; });
+  };
+  // Those that leave go first: a sink that became the default output is
+  // recorded on from where its joined recorder ended.
+  bool lingering = false;
+  for (auto joined = joined_.begin(); joined != joined_.end();) {
+    const std::string& monitor = joined->first;
+    const bool plays = std::find(playing.begin(), playing.end(), monitor) != playing.end();
+    if (plays) joined->second.lastPlayedSeconds = now;
+    const SourceRecorder* recorder = joined->second.source->recorder();
+    const bool gone =
+        monitor == defaultMonitor || !listed(monitor) || recorder == nullptr || recorder->ended();
+    if (gone || (!plays && now - joined->second.lastPlayedSeconds >= kLingerSeconds)) {
+      leave(joined++);
+      continue;
+    }
+    lingering = lingering || !plays;
+    ++joined;
+  }
+  const std::string before = system.source();
+  if (followDefault) {
+    if (defaultMonitor) {
+      if (const auto end = monitorEnds_.find(*defaultMonitor); end != monitorEnds_.end()) {
+        system.raiseFloor(end->second);
+      }
+    }
+    system.follow(*connection_, devices);
+    if (!before.empty() && system.source() != before) {
+      monitorEnds_[before] = std::max(monitorEnds_[before], system.floorSeconds());
+    }
+  }
+  for (const std::string& monitor : playing) {
+    if (monitor != system.source() && joined_.count(monitor) == 0) join(monitor, now);
+  }
+  if (!lingering) {
+    linger_.reset();
+  } else if (!linger_) {
+    linger_ = worker_->makeTimer(kLingerCheckSeconds, [weak = weak_from_this()] {
+      if (const auto self = weak.lock()) self->follow();
+    });
+    linger_->resume();
+  }
+}
+
+void ServerRecording::join(const std::string& monitor, double nowSeconds) {
+  RecordedSource::Settings settings;
+  settings.outputType = kOutputTypeAudio;
+  settings.rule = SourceRule::named;
+  settings.named = monitor;
+  settings.sampleRate = configuration_.sampleRate;
+  settings.channelCount = configuration_.channelCount;
+  settings.startSeconds = startSeconds_;
+  if (const auto end = monitorEnds_.find(monitor); end != monitorEnds_.end()) {
+    settings.startSeconds = std::max(settings.startSeconds, end->second);
+  }
+  const int input = nextInput_++;
+  auto source = std::make_unique<RecordedSource>(
+      settings, clock_,
+      [this, input](std::shared_ptr<const SampleBuffer> buffer) {
+        mix_->add(input, asPulseBuffer(std::move(buffer)));
+      },
+      // A joined output whose stream ended has left; the next look says so.
+      [this](int, int) { post([](ServerRecording& self) { self.follow(); }); });
+  try {
+    source->record(*connection_, monitor);
+  } catch (const Error&) {
+    return;  // gone meanwhile
+  }
+  source->recorder()->startDelivering();
+  mix_->open(input, nowSeconds);
+  joined_[monitor] = JoinedOutput{std::move(source), input, nowSeconds};
+}
+
+void ServerRecording::leave(std::map<std::string, JoinedOutput>::iterator joined) {
+  RecordedSource& source = *joined->second.source;
+  source.retire();
+  double& end = monitorEnds_[joined->first];
+  end = std::max(end, source.floorSeconds());
+  mix_->close(joined->second.input);
+  joined_.erase(joined);
+}
+
+void ServerRecording::leaveAll() {
+  while (!joined_.empty()) leave(joined_.begin());
+  linger_.reset();
 }
 
 void ServerRecording::lost(std::uint64_t generation, int code) {
@@ -270,7 +426,8 @@ void ServerRecording::report(int code) {
   reported_ = true;
   if (connection_) {
     PulseConnection::Lock lock(*connection_);
-    for (const auto& source : sources_) source->handOverRead();
+    forEachSource([](RecordedSource& source) { source.handOverRead(); });
+    if (mix_) mix_->flush();
   }
   // The delegate may let go of the stream here, and with it of this object's
   // connection: nothing is touched afterwards.

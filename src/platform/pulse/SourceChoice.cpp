@@ -11,14 +11,83 @@ const SourceInfo* sourceNamed(const ServerDevices& devices, const std::string& n
   return found == devices.sources.end() ? nullptr : &*found;
 }
 
-std::optional<std::string> defaultOutputMonitor(const ServerDevices& devices) {
-  if (devices.sinks.empty()) return std::nullopt;
+// The default sink; the first sink without one; none without sinks.
+const SinkInfo* defaultSink(const ServerDevices& devices) {
+  if (devices.sinks.empty()) return nullptr;
   const auto found =
       std::find_if(devices.sinks.begin(), devices.sinks.end(),
                    [&](const SinkInfo& sink) { return sink.name == devices.defaults.sink; });
-  const SinkInfo& sink = found != devices.sinks.end() ? *found : devices.sinks.front();
-  if (sink.monitorSource.empty()) return std::nullopt;
-  return sink.monitorSource;
+  return found != devices.sinks.end() ? &*found : &devices.sinks.front();
+}
+
+std::optional<std::string> defaultOutputMonitor(const ServerDevices& devices) {
+  const SinkInfo* sink = defaultSink(devices);
+  if (sink == nullptr || sink->monitorSource.empty()) return std::nullopt;
+  return sink->monitorSource;
+}
+
+bool sameOwner(const Owner& one, const Owner& other) {
+  return (one.module != Owner::kNoModule && one.module == other.module) ||
+         (!one.linkGroup.empty() && one.linkGroup == other.linkGroup);
+}
+
+// The sink that passes its audio on through `input`, if any.
+const SinkInfo* feederOf(const SinkInputInfo& input, const ServerDevices& devices) {
+  const auto found =
+      std::find_if(devices.sinks.begin(), devices.sinks.end(), [&](const auto& sink) {
+        return sink.index != input.sink && sameOwner(sink.owner, input.owner);
+      });
+  return found == devices.sinks.end() ? nullptr : &*found;
+}
+
+bool passesOn(const SinkInfo& sink, const ServerDevices& devices) {
+  return std::any_of(devices.sinkInputs.begin(), devices.sinkInputs.end(),
+                     [&](const SinkInputInfo& input) { return feederOf(input, devices) == &sink; });
+}
+
+// Whether the sink's monitor feeds a virtual microphone: a source that takes
+// its audio through a stream recording that monitor, with the same owner.
+bool feedsAMicrophone(const SinkInfo& sink, const ServerDevices& devices) {
+  const SourceInfo* monitor = sourceNamed(devices, sink.monitorSource);
+  if (monitor == nullptr) return false;
+  return std::any_of(
+      devices.sourceOutputs.begin(), devices.sourceOutputs.end(), [&](const auto& output) {
+        return output.source == monitor->index &&
+               std::any_of(devices.sources.begin(), devices.sources.end(), [&](const auto& source) {
+                 return source.index != monitor->index && sameOwner(source.owner, output.owner);
+               });
+      });
+}
+
+// The one sink through which the audio that `feeder` passes on is recorded:
+// the default output when it reaches it, else the first it reaches.
+const SinkInfo* outletOf(const SinkInfo& feeder, const ServerDevices& devices,
+                         const SinkInfo* defaultOutput) {
+  const SinkInfo* first = nullptr;
+  for (const SinkInfo& sink : devices.sinks) {
+    const bool reached =
+        std::any_of(devices.sinkInputs.begin(), devices.sinkInputs.end(), [&](const auto& input) {
+          return input.sink == sink.index && feederOf(input, devices) == &feeder;
+        });
+    if (!reached) continue;
+    if (&sink == defaultOutput) return defaultOutput;
+    if (first == nullptr) first = &sink;
+  }
+  return first;
+}
+
+// `visited` guards against a loop of sinks passing audio on to each other.
+bool plays(const SinkInfo& sink, const ServerDevices& devices, const SinkInfo* defaultOutput,
+           std::vector<const SinkInfo*>& visited) {
+  if (std::find(visited.begin(), visited.end(), &sink) != visited.end()) return false;
+  visited.push_back(&sink);
+  return std::any_of(devices.sinkInputs.begin(), devices.sinkInputs.end(), [&](const auto& input) {
+    if (input.sink != sink.index || input.corked) return false;
+    const SinkInfo* feeder = feederOf(input, devices);
+    if (feeder == nullptr) return true;  // an application's stream
+    return feeder != defaultOutput && outletOf(*feeder, devices, defaultOutput) == &sink &&
+           plays(*feeder, devices, defaultOutput, visited);
+  });
 }
 
 }  // namespace
@@ -39,6 +108,20 @@ std::optional<std::string> chooseSource(SourceRule rule, const std::string& name
     }
   }
   return std::nullopt;
+}
+
+std::vector<std::string> mixedMonitors(const ServerDevices& devices) {
+  const SinkInfo* defaultOutput = defaultSink(devices);
+  std::vector<std::string> monitors;
+  for (const SinkInfo& sink : devices.sinks) {
+    if (&sink == defaultOutput || sink.monitorSource.empty() || passesOn(sink, devices) ||
+        feedsAMicrophone(sink, devices)) {
+      continue;
+    }
+    std::vector<const SinkInfo*> visited;
+    if (plays(sink, devices, defaultOutput, visited)) monitors.push_back(sink.monitorSource);
+  }
+  return monitors;
 }
 
 }  // namespace mirevo::platform::pulse
