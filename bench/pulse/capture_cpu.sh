@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # CPU cost of a recording: the agent records the system's audio and a
 # microphone from a private PulseAudio daemon (or, with SERVER pipewire, a
-# private PipeWire) for SECONDS (60) while tones play, and in the same run two
-# parec processes record the same two sources (float32 mono 48 kHz, 50 ms
-# fragments) as the baseline. CPU time is read from the scheduler (nanoseconds
+# private PipeWire) for SECONDS (60) while tones play, and in the same run
+# parec processes record the same sources (float32 mono 48 kHz, 50 ms
+# fragments) as the baseline: the speakers' monitor and the microphone. With
+# OUTPUTS 2, a second tone plays into the headphones as well, which the
+# system's audio then holds too, and a third parec records their monitor. CPU time is read from the scheduler (nanoseconds
 # on the CPU, every thread) over the same window of SECONDS for both, after a
 # few seconds in which both have started; the lines before the last show each
 # of the agent's threads (CPU ticks since it started / times it went to
 # sleep) and the baseline's wake-ups in the window.
 #
-#   bench/pulse/capture_cpu.sh [AGENT] [SECONDS] [SERVER]
+#   bench/pulse/capture_cpu.sh [AGENT] [SECONDS] [SERVER] [OUTPUTS]
 #
 # The last line reads: capture-cpu: agent_cpu_s=<n> parec_cpu_s=<n> ratio=<agent/parec>
 set -euo pipefail
@@ -22,6 +24,8 @@ case ${3:-pulseaudio} in
   pipewire) server_script=$root/scripts/private-pipewire.sh ;;
   *) echo "capture_cpu: SERVER is pulseaudio or pipewire" >&2; exit 2 ;;
 esac
+outputs=${4:-1}
+[[ $outputs == 1 || $outputs == 2 ]] || { echo "capture_cpu: OUTPUTS is 1 or 2" >&2; exit 2; }
 [[ -x $agent ]] || { echo "capture_cpu: no agent at $agent" >&2; exit 1; }
 for tool in pactl pacat parec sox; do
   command -v "$tool" >/dev/null || { echo "capture_cpu: $tool is not installed" >&2; exit 1; }
@@ -46,6 +50,7 @@ export "$("$server_script" start "$dir")"
 
 play_tone mirevo_speakers 440 $((seconds + 30))
 play_tone mirevo_mic_line 1000 $((seconds + 30))
+[[ $outputs == 2 ]] && play_tone mirevo_headphones 880 $((seconds + 30))
 
 # Nanoseconds on the CPU that the living threads of processes have used.
 cpu_ns() {  # PID...
@@ -84,6 +89,7 @@ record() {  # SOURCE
 parec_pids=()
 record mirevo_speakers.monitor
 record mirevo_mic
+[[ $outputs == 2 ]] && record mirevo_headphones.monitor
 
 sleep 3
 agent_before=$(cpu_ns "$agent_pid")
@@ -108,6 +114,6 @@ chunks_microphone=$(grep -c '"source":"microphone"' "$dir/events" || true)
 failures=$(grep -c '"type":"failed"' "$dir/events" || true)
 echo "agent threads since the start (CPU ticks/wake-ups):$threads"
 echo "parec wake-ups in the window: $parec_wakeups"
-echo "recorded ${seconds}s: system chunks=$chunks_system microphone chunks=$chunks_microphone failed=$failures stderr_bytes=$(wc -c <"$dir/agent.err")"
+echo "recorded ${seconds}s with $outputs output(s) playing against ${#parec_pids[@]} parec: system chunks=$chunks_system microphone chunks=$chunks_microphone failed=$failures stderr_bytes=$(wc -c <"$dir/agent.err")"
 ratio=$(awk -v a="$agent_cpu" -v p="$parec_cpu" 'BEGIN {if (p > 0) printf "%.2f", a / p; else print "inf"}')
 echo "capture-cpu: agent_cpu_s=$agent_cpu parec_cpu_s=$parec_cpu ratio=$ratio"

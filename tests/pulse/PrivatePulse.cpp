@@ -102,11 +102,22 @@ void PrivatePulse::kill() {
 }
 
 TonePlayer::TonePlayer(const std::string& sink, double hertz, double amplitude) {
+  play(sink, "synth 600 sine " + std::to_string(hertz) + " vol " + std::to_string(amplitude));
+}
+
+TonePlayer::TonePlayer(const std::string& sink, const Bursts& bursts) {
+  const auto repeats = static_cast<long>(std::ceil(600.0 / bursts.everySeconds));
+  play(sink, "synth " + std::to_string(bursts.burstSeconds) + " sine " +
+                 std::to_string(bursts.hertz) + " vol " + std::to_string(bursts.amplitude) +
+                 " pad 0 " + std::to_string(bursts.everySeconds - bursts.burstSeconds) +
+                 " repeat " + std::to_string(repeats - 1));
+}
+
+void TonePlayer::play(const std::string& sink, const std::string& synthesis) {
   const auto sinks = runCommand("pactl list short sinks | cut -f 2");
   if (!sinks || ("\n" + *sinks).find("\n" + sink + "\n") == std::string::npos)
     throw std::runtime_error("no sink " + sink + " to play a tone into");
-  const std::string command = "sox -n -t raw -r 48000 -c 1 -e float -b 32 - synth 600 sine " +
-                              std::to_string(hertz) + " vol " + std::to_string(amplitude) +
+  const std::string command = "sox -n -t raw -r 48000 -c 1 -e float -b 32 - " + synthesis +
                               " 2>/dev/null | pacat --device=" + sink +
                               " --format=float32le --rate=48000 --channels=1 --latency-msec=50";
   const pid_t child = ::fork();

@@ -72,11 +72,23 @@ double recordedToneRms(double amplitude);
 class TonePlayer {
  public:
   TonePlayer(const std::string& sink, double hertz, double amplitude = 0.5);
+  // Short bursts of the tone instead, `burstSeconds` long, one every
+  // `everySeconds`, each starting at the sine's zero: sharp onsets to time.
+  struct Bursts {
+    double hertz = 3000.0;
+    double burstSeconds = 0.002;
+    double everySeconds = 0.2;
+    double amplitude = 0.5;
+  };
+  TonePlayer(const std::string& sink, const Bursts& bursts);
   ~TonePlayer();
   TonePlayer(const TonePlayer&) = delete;
   TonePlayer& operator=(const TonePlayer&) = delete;
 
  private:
+  // Plays what sox's synth `synthesis` makes (raw float mono at 48 kHz).
+  void play(const std::string& sink, const std::string& synthesis);
+
   pid_t group_ = -1;
 };
 

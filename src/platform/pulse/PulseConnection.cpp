@@ -105,6 +105,10 @@ void PulseConnection::removeReader(Reader* reader) {
   std::erase(readers_, reader);
 }
 
+void PulseConnection::askTimings() {
+  for (Reader* reader : readers_) reader->askTiming();
+}
+
 void PulseConnection::settled() {
   for (Reader* reader : readers_) reader->takeArrived();
 }

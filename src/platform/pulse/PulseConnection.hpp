@@ -85,6 +85,8 @@ class PulseConnection {
     virtual void takeArrived() = 0;
     // Whether what it reads may wait for the rest of a batch period.
     virtual bool mayWait() const = 0;
+    // Asks the server for the timing of what it reads.
+    virtual void askTiming() = 0;
 
    protected:
     ~Reader() = default;
@@ -93,6 +95,11 @@ class PulseConnection {
   // own calls.
   void addReader(Reader* reader);
   void removeReader(Reader* reader);
+  // Asks every reader's timing at once: the server then answers all of them
+  // at one moment of its processing cycle, so that whatever a report's moment
+  // is late by, it is late by as much for every stream, and streams that
+  // hear one sound give it one time.
+  void askTimings();
 
   static constexpr double kTimeoutSeconds = 10.0;
 

@@ -18,7 +18,8 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
       handOver_(std::move(handOver)),
       failure_(std::move(failure)),
       timeline_(settings.sampleRate, settings.floorSeconds),
-      framesRead_(settings.framesRead) {
+      framesRead_(settings.framesRead),
+      origin_(settings.sampleRate) {
   format_.sampleRate = settings.sampleRate;
   format_.channelCount = static_cast<std::uint32_t>(settings.channelCount);
   format_.interleaved = true;
@@ -103,6 +104,16 @@ void SourceRecorder::askForTiming(double nowSeconds) {
   }
 }
 
+void SourceRecorder::askTiming() {
+  if (ready()) askForTiming(clock_.hostSeconds());
+}
+
+bool SourceRecorder::wantsTiming(double nowSeconds) const {
+  return (delivering_ && anchoring_ &&
+          (origin_.reports() < kAnchorReports || !origin_.covers(framesTaken_))) ||
+         nowSeconds - timingAskedAt_ >= kTimingSeconds;
+}
+
 void SourceRecorder::reportEnd(int code) {
   if (quiet_) return;
   quiet_ = true;
@@ -136,12 +147,46 @@ void SourceRecorder::countFragment(std::size_t bytes) {
 }
 
 void SourceRecorder::timingUpdated(pa_stream* stream, void* self) {
-  auto* recorder = static_cast<SourceRecorder*>(self);
-  if (const pa_timing_info* timing = pa_stream_get_timing_info(stream)) {
-    // Not the transport time: that of the timing answer is how long it waited
-    // for a batch to end, and a fragment's own is counted by what waits here.
-    recorder->serverLatencySeconds_ = static_cast<double>(timing->source_usec) / 1e6;
+  static_cast<SourceRecorder*>(self)->timingArrived(pa_stream_get_timing_info(stream));
+}
+
+void SourceRecorder::timingArrived(const pa_timing_info* timing) {
+  if (timing == nullptr) return;
+  serverLatencySeconds_ = static_cast<double>(timing->source_usec) / 1e6;
+  if (!ready() || timing->write_index_corrupt) return;
+  // The server made its report the transport time ago (however long the
+  // answer then waited for a batch to end).
+  const double now = clock_.hostSeconds();
+  const double reportSeconds = now - static_cast<double>(timing->transport_usec) / 1e6;
+  const auto frameBytes = static_cast<std::int64_t>(sizeof(float) * format_.channelCount);
+  origin_.report(reportSeconds, serverLatencySeconds_, timing->write_index / frameBytes,
+                 framesTaken_);
+  if (delivering_ && anchoring_ && mayPlace() &&
+      static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate) {
+    handOverPending();
   }
+}
+
+bool SourceRecorder::mayPlace() const {
+  if (!anchoring_) return true;
+  const auto frames = static_cast<std::int64_t>(pendingFrames());
+  // The newest report was made after the first of these frames was read: it
+  // counts only across them and what the server still held.
+  return (origin_.reports() >= kAnchorReports && origin_.covers(pendingFirstFrame_ + 1)) ||
+         static_cast<double>(frames) >= kReportWaitSeconds * format_.sampleRate;
+}
+
+double SourceRecorder::captureTimeOf(std::int64_t frame, double arrivalSeconds) {
+  const auto counted = origin_.capturedSeconds(frame);
+  if (!counted) return arrivalSeconds;
+  if (std::fabs(*counted - arrivalSeconds) > StreamTimeline::kGapSeconds) {
+    // The stream's count no longer matches time: a newer report will tell,
+    // and what follows anchors the timeline anew.
+    origin_.forget();
+    anchoring_ = true;
+    return arrivalSeconds;
+  }
+  return *counted;
 }
 
 // Every libpulse call checks for a fork with a getpid system call, and this
@@ -152,14 +197,18 @@ void SourceRecorder::readAll() {
   const std::size_t waiting = readableBytes();
   if (waiting == 0) return;
   const double now = clock_.hostSeconds();
-  if (now - timingAskedAt_ >= kTimingSeconds) askForTiming(now);
-  double captured = capturedSeconds(now, waiting);
+  const std::int64_t firstFrame = framesTaken_;
+  const bool counted = origin_.capturedSeconds(firstFrame).has_value();
+  const double captured = captureTimeOf(firstFrame, capturedSeconds(now, waiting));
+  const bool countBroke = counted && !origin_.capturedSeconds(firstFrame);
   if (delivering_ && !pending_.empty()) {
     // A gap between reads must not vanish inside one gathered buffer.
     const double pendingEnd =
         pendingCaptured_ + static_cast<double>(pendingFrames()) / format_.sampleRate;
     if (std::fabs(captured - pendingEnd) > StreamTimeline::kGapSeconds) handOverPending();
   }
+  // Handing over what came before the gap did not anchor what follows it.
+  if (countBroke) anchoring_ = true;
   const std::size_t before = pending_.size();
   for (std::size_t left = waiting; left > 0;) {
     const void* data = nullptr;
@@ -170,6 +219,7 @@ void SourceRecorder::readAll() {
     }
     if (bytes == 0) break;  // nothing buffered after all; no drop then
     countFragment(bytes);
+    framesTaken_ += static_cast<std::int64_t>(bytes / (sizeof(float) * format_.channelCount));
     const std::size_t count = bytes / sizeof(float);
     if (data == nullptr) {
       // A hole is silence of its length, so that the sample count keeps
@@ -182,20 +232,22 @@ void SourceRecorder::readAll() {
     pa_stream_drop(stream_);
     left -= std::min(left, bytes);
   }
+  // Asked once this read is taken, so that the answer covers it.
+  if (wantsTiming(now)) connection_.askTimings();
   if (!delivering_) {
     pending_.clear();  // captured before the recording started
     return;
   }
   if (before == 0) {
-    leaveOutBeforeFloor(captured);
     pendingCaptured_ = captured;
+    pendingFirstFrame_ = firstFrame;
   }
   if (framesRead_ != nullptr) {
     const auto frames =
         static_cast<std::int64_t>((pending_.size() - before) / format_.channelCount);
     framesRead_->fetch_add(frames, std::memory_order_relaxed);
   }
-  if (static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate) {
+  if (static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate && mayPlace()) {
     handOverPending();
   }
 }
@@ -207,6 +259,8 @@ void SourceRecorder::leaveOutBeforeFloor(double& captured) {
   pending_.erase(pending_.begin(),
                  pending_.begin() + static_cast<std::ptrdiff_t>(early * format_.channelCount));
   captured += static_cast<double>(early) / format_.sampleRate;
+  // Never part of the recording: not read for delivery either.
+  if (framesRead_ != nullptr) framesRead_->fetch_sub(early, std::memory_order_relaxed);
 }
 
 std::size_t SourceRecorder::readableBytes() const {
@@ -241,10 +295,18 @@ double SourceRecorder::capturedSeconds(double nowSeconds, std::size_t waitingByt
 }
 
 void SourceRecorder::handOverPending() {
+  if (pending_.empty()) return;
+  const bool anchors = anchoring_;
+  anchoring_ = false;  // unless the count breaks here
+  double captured = captureTimeOf(pendingFirstFrame_, pendingCaptured_);
+  leaveOutBeforeFloor(captured);
   const std::size_t frames = pendingFrames();
-  if (frames == 0) return;
+  if (frames == 0) {
+    anchoring_ = anchoring_ || anchors;  // nothing was placed
+    return;
+  }
   unsettled_.push_back(std::move(pending_));
-  deliverSettled(timeline_.place(static_cast<std::int64_t>(frames), pendingCaptured_));
+  deliverSettled(timeline_.place(static_cast<std::int64_t>(frames), captured));
   pending_ = std::vector<float>();
   pending_.reserve(static_cast<std::size_t>(2 * kHandOverSeconds * format_.sampleRate) *
                    format_.channelCount);

@@ -1,9 +1,20 @@
 // Records one source of the server into sample buffers: a record stream of
 // float32 at the requested rate and channel count (the server converts). Reads
-// are gathered into buffers of at least 200 ms (split above a second), so that
+// are gathered into buffers of at least 450 ms (split above a second), so that
 // the session's queue wakes a few times a second rather than at every
 // fragment the server sends; each buffer is stamped on the host clock by a
 // StreamTimeline. A gap between reads hands over what was gathered first.
+//
+// A read is timed by where its first frame lies in the stream, as the
+// server's timing reports place the stream's frames on the host clock
+// (CaptureOrigin): two sources that hear one sound then give it one time,
+// however each server gathers and sends its fragments. Until the reports say
+// so, and whenever they disagree with the moment the read arrived by more
+// than a gap (the count broke since the last report), the moment of arrival
+// times it instead. The first buffer, and the first after the count broke,
+// anchor the timeline: they wait for a few reports, the last made after the
+// first of them was read, one asked at each read. The reports of every stream on the
+// connection are asked together.
 // Frames captured before the settings' floor are left out (see
 // StreamTimeline).
 //
@@ -33,6 +44,7 @@
 #include "platform/AudioFormat.hpp"
 #include "platform/Clock.hpp"
 #include "platform/SampleBuffer.hpp"
+#include "platform/pulse/CaptureOrigin.hpp"
 #include "platform/pulse/PulseConnection.hpp"
 #include "platform/pulse/StreamTimeline.hpp"
 
@@ -91,16 +103,24 @@ class SourceRecorder final : private PulseConnection::Reader {
   // heartbeat's level, taken from the latest buffer, still comes from the
   // last second.
   static constexpr double kFragmentSeconds = 0.250;
-  // How much audio a handed-over buffer holds at least.
-  static constexpr double kHandOverSeconds = 0.200;
+  // How much audio a handed-over buffer holds at least: a little under two
+  // of PipeWire's fragments, so that the session's queue wakes about twice a
+  // second for each source (each wake-up costs more than its audio does).
+  static constexpr double kHandOverSeconds = 0.450;
   // Fragments this short, on average, may wait for a batch: a PulseAudio
   // monitor passes on every block its sink renders, a few milliseconds each.
   static constexpr double kShortFragmentSeconds = 0.020;
   // How many fragments are seen before they are judged.
   static constexpr int kFragmentsJudged = 16;
-  // How often the server is asked for the source's latency: it changes only
-  // when the source's own settings do.
+  // How often the server is asked for its timing once the stream's first
+  // buffer is placed: the source's latency changes only when the source's own
+  // settings do, and the count of frames drifts from the host clock by no
+  // more than the clocks do.
   static constexpr double kTimingSeconds = 5.0;
+  // How many timing reports a buffer that anchors the timeline waits for, and
+  // how much audio waits for them at most.
+  static constexpr std::size_t kAnchorReports = 3;
+  static constexpr double kReportWaitSeconds = 1.0;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);
@@ -110,9 +130,19 @@ class SourceRecorder final : private PulseConnection::Reader {
   bool mayWait() const override;
   void countFragment(std::size_t bytes);
   void askForTiming(double nowSeconds);
+  bool wantsTiming(double nowSeconds) const;
+  void askTiming() override;
+  void timingArrived(const pa_timing_info* timing);
+  // Whether the gathered audio may be placed: a report times it, or it
+  // waited for one long enough.
+  bool mayPlace() const;
+  // When frame `frame` of the stream was captured: as the timing reports
+  // count it, unless they are missing or disagree with `arrivalSeconds`, the
+  // time its read arrived tells.
+  double captureTimeOf(std::int64_t frame, double arrivalSeconds);
   void reportEnd(int code);
   void readAll();
-  // With pending_ holding only the newest read: drops its frames from before
+  // Before the timeline is anchored: drops the gathered frames from before
   // the floor and moves `captured` to the first frame kept.
   void leaveOutBeforeFloor(double& captured);
   void handOverPending();
@@ -132,8 +162,16 @@ class SourceRecorder final : private PulseConnection::Reader {
   StreamTimeline timeline_;
   std::atomic<std::int64_t>* framesRead_;
   pa_stream* stream_ = nullptr;
+  CaptureOrigin origin_;
+  // Frames taken from the stream since it began, those dropped included: the
+  // stream's own count, which the server's write index counts too.
+  std::int64_t framesTaken_ = 0;
   std::vector<float> pending_;    // gathered, not yet handed over
-  double pendingCaptured_ = 0.0;  // capture time of its first frame
+  double pendingCaptured_ = 0.0;  // capture time of its first frame, on arrival
+  std::int64_t pendingFirstFrame_ = 0;
+  // The next buffer placed anchors the timeline: it waits for a report.
+  bool anchoring_ = true;
+
   // Handed to the timeline but not yet settled by it, oldest first.
   std::deque<std::vector<float>> unsettled_;
   // What the source held at the server's last timing report.
