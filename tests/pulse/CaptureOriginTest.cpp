@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace mirevo::platform::pulse {
@@ -74,15 +75,84 @@ TEST(CaptureOrigin, OldReportsAreLetGoSoThatDriftIsFollowed) {
   EXPECT_NEAR(*origin.capturedSeconds(0), 0.001, 1e-9);
 }
 
-TEST(CaptureOrigin, AReportLaterThanLatenessCanExplainTellsOfAGapAndStartsAnew) {
+// Three reports in step, a quarter of a second apart, each made 1 ms after
+// the newest frame of a stream whose frame 0 was captured at 0 s; then
+// reports later by `lateSeconds` (a loss of that length, or late answers),
+// one for each read listed.
+struct LateRun {
+  const char* what;
+  double lateSeconds;
+  std::vector<std::int64_t> reads;  // frames read by each late report
+  std::int64_t lost;                // frames the stream is told to have lost
+  bool doubted;                     // still waiting for more reports
+  bool followed;                    // the count moves by the lateness
+};
+
+TEST(CaptureOrigin, LateReportsAreDoubtedUntilReportsOfSeveralReadsTellALoss) {
+  constexpr std::int64_t kQuarter = 12000;
+  const std::vector<LateRun> runs{
+      {"one late report", 0.0213, {4 * kQuarter}, 0, true, false},
+      {"late reports of one read",
+       0.0213,
+       {4 * kQuarter, 4 * kQuarter, 4 * kQuarter},
+       0,
+       true,
+       false},
+      // Filled with 1022 frames of silence, after which the count goes on.
+      {"late reports of three reads",
+       0.0213,
+       {4 * kQuarter, 5 * kQuarter, 6 * kQuarter},
+       1022,
+       false,
+       true},
+      {"lateness a report may have",
+       0.006,
+       {4 * kQuarter, 5 * kQuarter, 6 * kQuarter},
+       0,
+       false,
+       false},
+      // The count broke: nothing is filled, the origin starts anew.
+      {"a gap", 0.5, {4 * kQuarter, 5 * kQuarter, 6 * kQuarter}, 0, false, true},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.what);
+    CaptureOrigin origin(kRate);
+    for (std::int64_t i = 1; i <= 3; ++i) {
+      EXPECT_EQ(
+          origin.report(0.001 + 0.25 * static_cast<double>(i), 0.0, i * kQuarter, i * kQuarter), 0);
+    }
+    std::int64_t lost = 0;
+    std::int64_t written = 3 * kQuarter;
+    for (const std::int64_t read : run.reads) {
+      written = std::max(written + 512, read + 256);
+      const double seconds = static_cast<double>(written) / kRate + 0.001 + run.lateSeconds;
+      lost += origin.report(seconds, 0.0, written, read);
+    }
+    EXPECT_EQ(lost, run.lost);
+    EXPECT_EQ(origin.lostFrames(), run.lost);
+    EXPECT_EQ(origin.doubted(), run.doubted);
+    // The frame written next, by its index in the recorded audio (the
+    // stream's frame plus the silence filled in).
+    const auto captured = origin.capturedSeconds(written + origin.lostFrames());
+    ASSERT_TRUE(captured);
+    const double expected =
+        static_cast<double>(written) / kRate + 0.001 + (run.followed ? run.lateSeconds : 0.0);
+    EXPECT_NEAR(*captured, expected, 1e-5);
+  }
+}
+
+TEST(CaptureOrigin, AReportInStepEndsTheDoubt) {
   CaptureOrigin origin(kRate);
-  origin.report(1.0005, 0.0, 48000, 0);
-  origin.report(2.002, 0.0, 96000, 0);
-  // The server lost 40 ms of the stream's audio: frame 0 now counts as
-  // captured 40 ms later, and the earlier reports no longer hold.
-  origin.report(3.0405, 0.0, 144000, 0);
-  EXPECT_EQ(origin.reports(), 1u);
-  EXPECT_NEAR(*origin.capturedSeconds(0), 0.0405, 1e-9);
+  origin.report(1.001, 0.0, 48000, 48000);
+  // A busy server answered from an old count, then caught up.
+  EXPECT_EQ(origin.report(2.016, 0.0, 96000, 96000), 0);
+  EXPECT_TRUE(origin.doubted());
+  EXPECT_EQ(origin.report(2.252, 0.0, 108000, 108000), 0);
+  EXPECT_FALSE(origin.doubted());
+  EXPECT_EQ(origin.report(2.516, 0.0, 120000, 120000), 0);
+  EXPECT_EQ(origin.report(2.766, 0.0, 132000, 132000), 0);
+  EXPECT_EQ(origin.lostFrames(), 0);
+  EXPECT_NEAR(*origin.capturedSeconds(0), 0.001, 1e-9);
 }
 
 TEST(CaptureOrigin, AReportCoversTheFramesReadBeforeItWasMade) {

@@ -1,8 +1,8 @@
 // When the frames of one record stream were captured, on the host clock, as
-// the server's latest timing report tells it. A report says how many frames
-// the server had written into the stream by a moment (its write index) and
-// how long the source itself still held audio then (its latency); the
-// stream's frame n was then captured at
+// the server's timing reports tell it. A report says how many frames the
+// server had written into the stream by a moment (its write index) and how
+// long the source itself still held audio then (its latency); the stream's
+// frame n was then captured at
 //   moment - latency - (written - n) / rate.
 // Unlike the moment a read arrives, this does not depend on how long the
 // server gathered a fragment before sending it (PipeWire's pulse server sends
@@ -12,9 +12,19 @@
 // A report is late by however long the newest frame had waited at the server
 // before the report was made (the rest of a processing cycle, a busy server),
 // never early: the earliest origin among the recent reports counts. A report
-// whose origin is later than that by more than kJumpSeconds tells of a gap
-// (the server lost time, as when it missed its cycles): the reports before it
-// are let go.
+// whose origin is later than that by more than kJumpSeconds tells that the
+// server lost some of the stream's audio (a PipeWire server that misses its
+// processing cycles under load drops whole cycles from a stream), or merely
+// that it was late to report (a busy server answers from a count it has not
+// brought up to date, by up to a cycle and more): it is doubted until
+// reports made after kLossReads reads and over kLossSpanSeconds of the
+// stream all tell the same, and the earliest of them says how much was lost.
+// - A loss shorter than kMaxLossSeconds is counted: the recorder fills it
+//   with silence, and frames are counted by their index in the recorded
+//   audio (stream frame plus the silence filled before it), so that the
+//   origin stays where it was and the audio after a loss keeps its time.
+// - A longer one is a gap: the reports before it are let go, and the
+//   recorder's timeline sees the jump.
 //
 // Threads: not synchronised; one libpulse loop thread uses it.
 #pragma once
@@ -22,6 +32,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <vector>
 
 namespace mirevo::platform::pulse {
 
@@ -30,31 +41,64 @@ class CaptureOrigin {
   // How many of the newest reports are weighed: older ones are let go, so
   // that clocks that drift apart are followed.
   static constexpr std::size_t kReportsKept = 6;
-  // Lateness beyond this is a gap.
+  // Lateness beyond this may be a loss or a gap. A PipeWire server under
+  // load now and then answers from a count a processing cycle old (10 to
+  // 14 ms late, seen at a load of 9 on two cores), which is why one late
+  // report proves nothing, and drops whole cycles of 512 frames and more
+  // (10.7 ms at 48 kHz). A shorter loss is not told from late reports: the
+  // audio after it counts as captured earlier by its length.
   static constexpr double kJumpSeconds = 0.008;
+  // The longest loss filled with silence; a longer one is a gap, as the
+  // timeline counts gaps.
+  static constexpr double kMaxLossSeconds = 0.100;
+  // What tells a loss from late reports: reports after this many reads and
+  // this much of the stream, all late.
+  static constexpr std::size_t kLossReads = 3;
+  static constexpr double kLossSpanSeconds = 0.4;
 
   explicit CaptureOrigin(double sampleRate) : sampleRate_(sampleRate) {}
 
   // A report made at `reportSeconds` (host clock), when the server had
   // written `framesWritten` frames, the source held `latencySeconds`, and
   // this process had read `framesRead`. A report from before the first frame
-  // was written tells nothing and is left out.
-  void report(double reportSeconds, double latencySeconds, std::int64_t framesWritten,
-              std::int64_t framesRead);
+  // was written tells nothing and is left out. Answers how many frames the
+  // stream is newly known to have lost, to be filled with silence.
+  std::int64_t report(double reportSeconds, double latencySeconds, std::int64_t framesWritten,
+                      std::int64_t framesRead);
   // How many reports are weighed now.
   std::size_t reports() const { return origins_.size(); }
-  // When frame `frame` of the stream was captured; none without a report.
-  std::optional<double> capturedSeconds(std::int64_t frame) const;
-  // Whether the report was made once the frames before `frame` were read.
+  // When the frame at `index` of the recorded audio was captured (a stream
+  // frame plus lostFrames() at the time it was read); none without a report.
+  std::optional<double> capturedSeconds(std::int64_t index) const;
+  // Whether the report was made once the stream frames before `frame` were
+  // read.
   bool covers(std::int64_t frame) const { return !origins_.empty() && framesRead_ >= frame; }
+  // Late reports wait for more to tell whether the stream lost audio.
+  bool doubted() const { return !later_.empty(); }
+  // The silence filled in for losses so far, in frames.
+  std::int64_t lostFrames() const { return lostFrames_; }
   // The stream's count no longer matches time (a gap): the reports are let
   // go.
-  void forget() { origins_.clear(); }
+  void forget();
 
  private:
+  struct Late {
+    double origin;
+    std::int64_t framesRead;
+    std::int64_t framesWritten;
+  };
+
+  void keep(double origin);
+  // Whether the doubted reports are enough to tell a loss.
+  bool laterTellLoss() const;
+  // Takes the doubted reports as a loss (or a gap).
+  std::int64_t settleLater();
+
   double sampleRate_;
-  std::deque<double> origins_;   // when frame 0 was captured, oldest first
+  std::deque<double> origins_;   // when index 0 was captured, oldest first
+  std::vector<Late> later_;      // doubted reports, oldest first
   std::int64_t framesRead_ = 0;  // by the newest report
+  std::int64_t lostFrames_ = 0;
 };
 
 }  // namespace mirevo::platform::pulse

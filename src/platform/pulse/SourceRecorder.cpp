@@ -111,7 +111,7 @@ void SourceRecorder::askTiming() {
 bool SourceRecorder::wantsTiming(double nowSeconds) const {
   return (delivering_ && anchoring_ &&
           (origin_.reports() < kAnchorReports || !origin_.covers(framesTaken_))) ||
-         nowSeconds - timingAskedAt_ >= kTimingSeconds;
+         origin_.doubted() || nowSeconds - timingAskedAt_ >= kTimingSeconds;
 }
 
 void SourceRecorder::reportEnd(int code) {
@@ -159,12 +159,44 @@ void SourceRecorder::timingArrived(const pa_timing_info* timing) {
   const double now = clock_.hostSeconds();
   const double reportSeconds = now - static_cast<double>(timing->transport_usec) / 1e6;
   const auto frameBytes = static_cast<std::int64_t>(sizeof(float) * format_.channelCount);
-  origin_.report(reportSeconds, serverLatencySeconds_, timing->write_index / frameBytes,
-                 framesTaken_);
+  const std::int64_t lost = origin_.report(reportSeconds, serverLatencySeconds_,
+                                           timing->write_index / frameBytes, framesTaken_);
+  if (lost > 0) fillLoss(lost);
   if (delivering_ && anchoring_ && mayPlace() &&
       static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate) {
     handOverPending();
   }
+}
+
+bool SourceRecorder::arrivedLate(double lateness) {
+  // A read is late by however long the server gathered its fragment and this
+  // process took to take it; a loss makes every read after it later by the
+  // loss.
+  const bool late = lateness_.size() >= kLatenessKept / 2 &&
+                    lateness > *std::min_element(lateness_.begin(), lateness_.end()) +
+                                   CaptureOrigin::kJumpSeconds;
+  lateness_.push_back(lateness);
+  if (lateness_.size() > kLatenessKept) lateness_.pop_front();
+  return late;
+}
+
+void SourceRecorder::fillLoss(std::int64_t frames) {
+  // The reads weighed since the loss arrived later by its length.
+  lateness_.clear();
+  if (!delivering_) return;
+  // Counted with what is read, as it is delivered with it.
+  if (framesRead_ != nullptr) framesRead_->fetch_add(frames, std::memory_order_relaxed);
+  const auto silence = static_cast<std::size_t>(frames) * format_.channelCount;
+  if (!pending_.empty()) {
+    pending_.insert(pending_.begin(), silence, 0.0f);
+    return;
+  }
+  // Before the next read, whose index already counts the silence.
+  pendingFirstFrame_ = framesTaken_;
+  pendingFirstIndex_ = framesTaken_ + origin_.lostFrames() - frames;
+  const auto counted = origin_.capturedSeconds(pendingFirstIndex_);
+  pendingCaptured_ = counted ? *counted : timeline_.endSeconds();
+  pending_.assign(silence, 0.0f);
 }
 
 bool SourceRecorder::mayPlace() const {
@@ -176,13 +208,18 @@ bool SourceRecorder::mayPlace() const {
          static_cast<double>(frames) >= kReportWaitSeconds * format_.sampleRate;
 }
 
-double SourceRecorder::captureTimeOf(std::int64_t frame, double arrivalSeconds) {
-  const auto counted = origin_.capturedSeconds(frame);
+double SourceRecorder::captureTimeOf(std::int64_t index, double arrivalSeconds) {
+  const auto counted = origin_.capturedSeconds(index);
   if (!counted) return arrivalSeconds;
-  if (std::fabs(*counted - arrivalSeconds) > StreamTimeline::kGapSeconds) {
+  // A read may arrive late by a loss the reports have yet to tell, and by
+  // however long it waited besides: only more than both breaks the count.
+  const double late = arrivalSeconds - *counted;
+  if (late > StreamTimeline::kGapSeconds + CaptureOrigin::kMaxLossSeconds ||
+      -late > StreamTimeline::kGapSeconds) {
     // The stream's count no longer matches time: a newer report will tell,
     // and what follows anchors the timeline anew.
     origin_.forget();
+    lateness_.clear();
     anchoring_ = true;
     return arrivalSeconds;
   }
@@ -198,9 +235,13 @@ void SourceRecorder::readAll() {
   if (waiting == 0) return;
   const double now = clock_.hostSeconds();
   const std::int64_t firstFrame = framesTaken_;
-  const bool counted = origin_.capturedSeconds(firstFrame).has_value();
-  const double captured = captureTimeOf(firstFrame, capturedSeconds(now, waiting));
-  const bool countBroke = counted && !origin_.capturedSeconds(firstFrame);
+  const std::int64_t firstIndex = firstFrame + origin_.lostFrames();
+  const bool counted = origin_.capturedSeconds(firstIndex).has_value();
+  const double arrival = capturedSeconds(now, waiting);
+  const double captured = captureTimeOf(firstIndex, arrival);
+  const bool countBroke = counted && !origin_.capturedSeconds(firstIndex);
+  // A read that came late may follow a loss: the reports will tell.
+  const bool late = counted && !countBroke && delivering_ && arrivedLate(arrival - captured);
   if (delivering_ && !pending_.empty()) {
     // A gap between reads must not vanish inside one gathered buffer.
     const double pendingEnd =
@@ -233,7 +274,7 @@ void SourceRecorder::readAll() {
     left -= std::min(left, bytes);
   }
   // Asked once this read is taken, so that the answer covers it.
-  if (wantsTiming(now)) connection_.askTimings();
+  if (late || wantsTiming(now)) connection_.askTimings();
   if (!delivering_) {
     pending_.clear();  // captured before the recording started
     return;
@@ -241,6 +282,7 @@ void SourceRecorder::readAll() {
   if (before == 0) {
     pendingCaptured_ = captured;
     pendingFirstFrame_ = firstFrame;
+    pendingFirstIndex_ = firstIndex;
   }
   if (framesRead_ != nullptr) {
     const auto frames =
@@ -298,7 +340,7 @@ void SourceRecorder::handOverPending() {
   if (pending_.empty()) return;
   const bool anchors = anchoring_;
   anchoring_ = false;  // unless the count breaks here
-  double captured = captureTimeOf(pendingFirstFrame_, pendingCaptured_);
+  double captured = captureTimeOf(pendingFirstIndex_, pendingCaptured_);
   leaveOutBeforeFloor(captured);
   const std::size_t frames = pendingFrames();
   if (frames == 0) {

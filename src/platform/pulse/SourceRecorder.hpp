@@ -13,8 +13,21 @@
 // than a gap (the count broke since the last report), the moment of arrival
 // times it instead. The first buffer, and the first after the count broke,
 // anchor the timeline: they wait for a few reports, the last made after the
-// first of them was read, one asked at each read. The reports of every stream on the
-// connection are asked together.
+// first of them was read, one asked at each read. The reports of every stream
+// on the connection are asked together.
+//
+// Audio the server lost (a PipeWire server that misses its processing cycles
+// drops them from the stream) is filled with silence of its length, so that
+// what follows keeps its time rather than moving earlier by the loss. A read
+// that arrives later, against the count, than the recent reads did by more
+// than CaptureOrigin::kJumpSeconds may follow a loss: reports are asked at
+// once, and at each read while they doubt, rather than every few seconds.
+// The silence goes before the audio not yet handed over. Nothing waits for
+// the reports to tell (they take a few reads): audio of the default output
+// held that long would come after the other outputs' audio had been mixed
+// without it. What was handed over between the loss and its telling (half a
+// second, about) keeps the time the count gave it. A loss found only by
+// the occasional report is filled before the audio not yet handed over.
 // Frames captured before the settings' floor are left out (see
 // StreamTimeline).
 //
@@ -121,6 +134,8 @@ class SourceRecorder final : private PulseConnection::Reader {
   // how much audio waits for them at most.
   static constexpr std::size_t kAnchorReports = 3;
   static constexpr double kReportWaitSeconds = 1.0;
+  // How many of the latest reads' lateness a read is weighed against.
+  static constexpr std::size_t kLatenessKept = 8;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);
@@ -136,10 +151,16 @@ class SourceRecorder final : private PulseConnection::Reader {
   // Whether the gathered audio may be placed: a report times it, or it
   // waited for one long enough.
   bool mayPlace() const;
-  // When frame `frame` of the stream was captured: as the timing reports
-  // count it, unless they are missing or disagree with `arrivalSeconds`, the
-  // time its read arrived tells.
-  double captureTimeOf(std::int64_t frame, double arrivalSeconds);
+  // Whether a read arrived later, against the count, than the recent reads
+  // did by more than CaptureOrigin::kJumpSeconds.
+  bool arrivedLate(double lateness);
+  // Fills `frames` lost frames with silence, before the audio not yet handed
+  // over.
+  void fillLoss(std::int64_t frames);
+  // When the frame at `index` of the recorded audio was captured: as the
+  // timing reports count it, unless they are missing or disagree with
+  // `arrivalSeconds`, the time its read arrived tells.
+  double captureTimeOf(std::int64_t index, double arrivalSeconds);
   void reportEnd(int code);
   void readAll();
   // Before the timeline is anchored: drops the gathered frames from before
@@ -166,9 +187,12 @@ class SourceRecorder final : private PulseConnection::Reader {
   // Frames taken from the stream since it began, those dropped included: the
   // stream's own count, which the server's write index counts too.
   std::int64_t framesTaken_ = 0;
-  std::vector<float> pending_;    // gathered, not yet handed over
-  double pendingCaptured_ = 0.0;  // capture time of its first frame, on arrival
-  std::int64_t pendingFirstFrame_ = 0;
+  std::vector<float> pending_;          // gathered, not yet handed over
+  double pendingCaptured_ = 0.0;        // capture time of its first frame, on arrival
+  std::int64_t pendingFirstFrame_ = 0;  // in the stream
+  std::int64_t pendingFirstIndex_ = 0;  // in the recorded audio, silence included
+  // The lateness of the latest reads against the count, newest last.
+  std::deque<double> lateness_;
   // The next buffer placed anchors the timeline: it waits for a report.
   bool anchoring_ = true;
 
