@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace mirevo::platform::pulse {
 namespace {
 
 constexpr double kRate = 48000.0;
+// Nothing is known of how late the reads arrived.
+constexpr double kUnknown = std::numeric_limits<double>::infinity();
 
 struct Report {
   double seconds;
@@ -24,7 +27,7 @@ TEST(CaptureOrigin, TimesNothingUntilAReportCountsAFrame) {
   EXPECT_FALSE(origin.capturedSeconds(0));
   // A stream the server has written nothing into yet: its report tells
   // nothing of when frames are captured.
-  origin.report(5.0, 0.0, 0, 0);
+  origin.report(5.0, 0.0, 0, 0, kUnknown);
   EXPECT_FALSE(origin.capturedSeconds(0));
   EXPECT_EQ(origin.reports(), 0u);
 }
@@ -48,7 +51,7 @@ TEST(CaptureOrigin, AFrameIsCapturedBeforeTheReportByWhatFollowsItAndTheSourcesL
   for (const auto& [report, frame, captured] : cases) {
     SCOPED_TRACE(testing::Message() << "frame " << frame << " of " << report.written);
     CaptureOrigin origin(kRate);
-    origin.report(report.seconds, report.latencySeconds, report.written, 0);
+    origin.report(report.seconds, report.latencySeconds, report.written, 0, kUnknown);
     ASSERT_TRUE(origin.capturedSeconds(frame));
     EXPECT_NEAR(*origin.capturedSeconds(frame), captured, 1e-9);
   }
@@ -57,19 +60,19 @@ TEST(CaptureOrigin, AFrameIsCapturedBeforeTheReportByWhatFollowsItAndTheSourcesL
 TEST(CaptureOrigin, TheEarliestOfTheRecentReportsCountsSinceReportsAreOnlyEverLate) {
   CaptureOrigin origin(kRate);
   // The same stream, reported 2 ms, 0.5 ms and 4 ms after its newest frame.
-  origin.report(1.002, 0.0, 48000, 0);
-  origin.report(2.0005, 0.0, 96000, 0);
-  origin.report(3.004, 0.0, 144000, 0);
+  origin.report(1.002, 0.0, 48000, 0, kUnknown);
+  origin.report(2.0005, 0.0, 96000, 0, kUnknown);
+  origin.report(3.004, 0.0, 144000, 0, kUnknown);
   EXPECT_NEAR(*origin.capturedSeconds(0), 0.0005, 1e-9);
 }
 
 TEST(CaptureOrigin, OldReportsAreLetGoSoThatDriftIsFollowed) {
   CaptureOrigin origin(kRate);
-  origin.report(1.0, 0.0, 48000, 0);  // origin 0
+  origin.report(1.0, 0.0, 48000, 0, kUnknown);  // origin 0
   // The server's clock runs slow: each report puts frame 0 a millisecond
   // later than the one before.
   for (int i = 1; i <= static_cast<int>(CaptureOrigin::kReportsKept); ++i) {
-    origin.report(1.0 + i + 0.001 * i, 0.0, 48000 * (i + 1), 0);
+    origin.report(1.0 + i + 0.001 * i, 0.0, 48000 * (i + 1), 0, kUnknown);
   }
   EXPECT_EQ(origin.reports(), CaptureOrigin::kReportsKept);
   EXPECT_NEAR(*origin.capturedSeconds(0), 0.001, 1e-9);
@@ -86,6 +89,7 @@ struct LateRun {
   std::int64_t lost;                // frames the stream is told to have lost
   bool doubted;                     // still waiting for more reports
   bool followed;                    // the count moves by the lateness
+  double laterArrival = kUnknown;   // how much later the reads arrived
 };
 
 TEST(CaptureOrigin, LateReportsAreDoubtedUntilReportsOfSeveralReadsTellALoss) {
@@ -111,6 +115,22 @@ TEST(CaptureOrigin, LateReportsAreDoubtedUntilReportsOfSeveralReadsTellALoss) {
        0,
        false,
        false},
+      // The reads arrived later by the loss too, or not at all later: the
+      // reports were late.
+      {"late reports and reads",
+       0.0213,
+       {4 * kQuarter, 5 * kQuarter, 6 * kQuarter},
+       1022,
+       false,
+       true,
+       0.0205},
+      {"late reports, reads in time",
+       0.0213,
+       {4 * kQuarter, 5 * kQuarter, 6 * kQuarter},
+       0,
+       false,
+       false,
+       0.001},
       // The count broke: nothing is filled, the origin starts anew.
       {"a gap", 0.5, {4 * kQuarter, 5 * kQuarter, 6 * kQuarter}, 0, false, true},
   };
@@ -118,15 +138,16 @@ TEST(CaptureOrigin, LateReportsAreDoubtedUntilReportsOfSeveralReadsTellALoss) {
     SCOPED_TRACE(run.what);
     CaptureOrigin origin(kRate);
     for (std::int64_t i = 1; i <= 3; ++i) {
-      EXPECT_EQ(
-          origin.report(0.001 + 0.25 * static_cast<double>(i), 0.0, i * kQuarter, i * kQuarter), 0);
+      EXPECT_EQ(origin.report(0.001 + 0.25 * static_cast<double>(i), 0.0, i * kQuarter,
+                              i * kQuarter, kUnknown),
+                0);
     }
     std::int64_t lost = 0;
     std::int64_t written = 3 * kQuarter;
     for (const std::int64_t read : run.reads) {
       written = std::max(written + 512, read + 256);
       const double seconds = static_cast<double>(written) / kRate + 0.001 + run.lateSeconds;
-      lost += origin.report(seconds, 0.0, written, read);
+      lost += origin.report(seconds, 0.0, written, read, run.laterArrival);
     }
     EXPECT_EQ(lost, run.lost);
     EXPECT_EQ(origin.lostFrames(), run.lost);
@@ -143,14 +164,14 @@ TEST(CaptureOrigin, LateReportsAreDoubtedUntilReportsOfSeveralReadsTellALoss) {
 
 TEST(CaptureOrigin, AReportInStepEndsTheDoubt) {
   CaptureOrigin origin(kRate);
-  origin.report(1.001, 0.0, 48000, 48000);
+  origin.report(1.001, 0.0, 48000, 48000, kUnknown);
   // A busy server answered from an old count, then caught up.
-  EXPECT_EQ(origin.report(2.016, 0.0, 96000, 96000), 0);
+  EXPECT_EQ(origin.report(2.016, 0.0, 96000, 96000, kUnknown), 0);
   EXPECT_TRUE(origin.doubted());
-  EXPECT_EQ(origin.report(2.252, 0.0, 108000, 108000), 0);
+  EXPECT_EQ(origin.report(2.252, 0.0, 108000, 108000, kUnknown), 0);
   EXPECT_FALSE(origin.doubted());
-  EXPECT_EQ(origin.report(2.516, 0.0, 120000, 120000), 0);
-  EXPECT_EQ(origin.report(2.766, 0.0, 132000, 132000), 0);
+  EXPECT_EQ(origin.report(2.516, 0.0, 120000, 120000, kUnknown), 0);
+  EXPECT_EQ(origin.report(2.766, 0.0, 132000, 132000, kUnknown), 0);
   EXPECT_EQ(origin.lostFrames(), 0);
   EXPECT_NEAR(*origin.capturedSeconds(0), 0.001, 1e-9);
 }
@@ -158,18 +179,18 @@ TEST(CaptureOrigin, AReportInStepEndsTheDoubt) {
 TEST(CaptureOrigin, AReportCoversTheFramesReadBeforeItWasMade) {
   CaptureOrigin origin(kRate);
   EXPECT_FALSE(origin.covers(0));
-  origin.report(1.0, 0.0, 48000, 45000);
+  origin.report(1.0, 0.0, 48000, 45000, kUnknown);
   EXPECT_TRUE(origin.covers(45000));
   EXPECT_FALSE(origin.covers(45001));
 }
 
 TEST(CaptureOrigin, ForgettingLeavesNothingToTimeByUntilTheNextReport) {
   CaptureOrigin origin(kRate);
-  origin.report(1.0, 0.0, 48000, 0);
+  origin.report(1.0, 0.0, 48000, 0, kUnknown);
   origin.forget();
   EXPECT_FALSE(origin.capturedSeconds(0));
   // After a gap of half a second the count starts from a new origin.
-  origin.report(2.5, 0.0, 96000, 0);
+  origin.report(2.5, 0.0, 96000, 0, kUnknown);
   EXPECT_NEAR(*origin.capturedSeconds(96000), 2.5, 1e-9);
 }
 

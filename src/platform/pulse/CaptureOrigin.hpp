@@ -16,9 +16,13 @@
 // server lost some of the stream's audio (a PipeWire server that misses its
 // processing cycles under load drops whole cycles from a stream), or merely
 // that it was late to report (a busy server answers from a count it has not
-// brought up to date, by up to a cycle and more): it is doubted until
-// reports made after kLossReads reads and over kLossSpanSeconds of the
-// stream all tell the same, and the earliest of them says how much was lost.
+// brought up to date, by up to a cycle and more; a classic PulseAudio
+// server writes a sink's monitor a block at a time, and a report made late in
+// a block is late by that much): it is doubted until reports made after
+// kLossReads reads and over kLossSpanSeconds of the stream all tell the same,
+// and the earliest of them says how much was lost. The reads must tell the
+// same: a loss makes every read after it arrive later, against the count,
+// by its length. Late reports alone do not.
 // - A loss shorter than kMaxLossSeconds is counted: the recorder fills it
 //   with silence, and frames are counted by their index in the recorded
 //   audio (stream frame plus the silence filled before it), so that the
@@ -55,16 +59,21 @@ class CaptureOrigin {
   // this much of the stream, all late.
   static constexpr std::size_t kLossReads = 3;
   static constexpr double kLossSpanSeconds = 0.4;
+  // How much more a loss may be than the reads since the doubt began
+  // arrived later.
+  static constexpr double kArrivalSlackSeconds = 0.002;
 
   explicit CaptureOrigin(double sampleRate) : sampleRate_(sampleRate) {}
 
   // A report made at `reportSeconds` (host clock), when the server had
   // written `framesWritten` frames, the source held `latencySeconds`, and
-  // this process had read `framesRead`. A report from before the first frame
-  // was written tells nothing and is left out. Answers how many frames the
-  // stream is newly known to have lost, to be filled with silence.
+  // this process had read `framesRead`; the reads since the reports began to
+  // doubt arrived `laterArrivalSeconds` later, at the least, than the reads
+  // before (infinity when unknown). A report from before the first frame was
+  // written tells nothing and is left out. Answers how many frames the stream
+  // is newly known to have lost, to be filled with silence.
   std::int64_t report(double reportSeconds, double latencySeconds, std::int64_t framesWritten,
-                      std::int64_t framesRead);
+                      std::int64_t framesRead, double laterArrivalSeconds);
   // How many reports are weighed now.
   std::size_t reports() const { return origins_.size(); }
   // When the frame at `index` of the recorded audio was captured (a stream
@@ -91,8 +100,9 @@ class CaptureOrigin {
   void keep(double origin);
   // Whether the doubted reports are enough to tell a loss.
   bool laterTellLoss() const;
-  // Takes the doubted reports as a loss (or a gap).
-  std::int64_t settleLater();
+  // Takes the doubted reports as a loss (or a gap), unless the reads say they
+  // were only late.
+  std::int64_t settleLater(double laterArrivalSeconds);
 
   double sampleRate_;
   std::deque<double> origins_;   // when index 0 was captured, oldest first

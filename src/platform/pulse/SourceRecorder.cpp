@@ -159,8 +159,11 @@ void SourceRecorder::timingArrived(const pa_timing_info* timing) {
   const double now = clock_.hostSeconds();
   const double reportSeconds = now - static_cast<double>(timing->transport_usec) / 1e6;
   const auto frameBytes = static_cast<std::int64_t>(sizeof(float) * format_.channelCount);
-  const std::int64_t lost = origin_.report(reportSeconds, serverLatencySeconds_,
-                                           timing->write_index / frameBytes, framesTaken_);
+  const bool doubted = origin_.doubted();
+  const std::int64_t lost =
+      origin_.report(reportSeconds, serverLatencySeconds_, timing->write_index / frameBytes,
+                     framesTaken_, laterSinceDoubtSeconds_ - lateBeforeDoubtSeconds_);
+  if (!doubted && origin_.doubted()) beginDoubt();
   if (lost > 0) fillLoss(lost);
   if (delivering_ && anchoring_ && mayPlace() &&
       static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate) {
@@ -177,7 +180,17 @@ bool SourceRecorder::arrivedLate(double lateness) {
                                    CaptureOrigin::kJumpSeconds;
   lateness_.push_back(lateness);
   if (lateness_.size() > kLatenessKept) lateness_.pop_front();
+  if (origin_.doubted()) laterSinceDoubtSeconds_ = std::min(laterSinceDoubtSeconds_, lateness);
   return late;
+}
+
+void SourceRecorder::beginDoubt() {
+  // The read just before the first late report may already follow the loss.
+  lateBeforeDoubtSeconds_ = -std::numeric_limits<double>::infinity();
+  laterSinceDoubtSeconds_ = std::numeric_limits<double>::infinity();
+  if (lateness_.size() < 2) return;  // unknown: the reports alone tell
+  lateBeforeDoubtSeconds_ = *std::min_element(lateness_.begin(), lateness_.end() - 1);
+  laterSinceDoubtSeconds_ = lateness_.back();
 }
 
 void SourceRecorder::fillLoss(std::int64_t frames) {
@@ -212,10 +225,15 @@ double SourceRecorder::captureTimeOf(std::int64_t index, double arrivalSeconds) 
   const auto counted = origin_.capturedSeconds(index);
   if (!counted) return arrivalSeconds;
   // A read may arrive late by a loss the reports have yet to tell, and by
-  // however long it waited besides: only more than both breaks the count.
+  // however long it waited besides: only more than both breaks the count at
+  // once. A read later by more than a gap breaks it too when the reads
+  // before it were as late: the reports would have told a loss by then.
   const double late = arrivalSeconds - *counted;
+  const bool lateAsBefore = lateness_.size() >= kLatenessKept / 2 &&
+                            *std::min_element(lateness_.end() - kLatenessKept / 2,
+                                              lateness_.end()) > StreamTimeline::kGapSeconds;
   if (late > StreamTimeline::kGapSeconds + CaptureOrigin::kMaxLossSeconds ||
-      -late > StreamTimeline::kGapSeconds) {
+      (late > StreamTimeline::kGapSeconds && lateAsBefore) || -late > StreamTimeline::kGapSeconds) {
     // The stream's count no longer matches time: a newer report will tell,
     // and what follows anchors the timeline anew.
     origin_.forget();
