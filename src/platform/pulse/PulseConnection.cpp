@@ -5,6 +5,7 @@
 #include <pulse/rtclock.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/pulse/PulseError.hpp"
 
@@ -135,9 +136,11 @@ void PulseConnection::waitUntil(const std::function<bool()>& done, double timeou
   // The answer is wanted now: nothing waits for the end of a batch period.
   BatchedLoopApi::Hold hold(*batchedLoop_);
   Deadline deadline{mainloop_};
-  const auto usec = static_cast<pa_usec_t>(timeoutSeconds * 1e6);
-  pa_time_event* timer =
-      pa_context_rttime_new(context_, pa_rtclock_now() + usec, &deadlinePassed, &deadline);
+  const pa_usec_t now = pa_rtclock_now();
+  pa_usec_t endsAt = now + static_cast<pa_usec_t>(timeoutSeconds * 1e6);
+  if (waitsEndAt_) endsAt = std::min(endsAt, *waitsEndAt_);
+  if (endsAt <= now) deadline.passed = true;
+  pa_time_event* timer = pa_context_rttime_new(context_, endsAt, &deadlinePassed, &deadline);
   int failure = 0;
   while (!done()) {
     if (contextBad(pa_context_get_state(context_))) {
@@ -153,6 +156,14 @@ void PulseConnection::waitUntil(const std::function<bool()>& done, double timeou
   // Made through the context's interface, so freed through it.
   if (timer != nullptr) batchedLoop_->api()->time_free(timer);
   if (failure != 0) throw pulseError(failure);
+}
+
+void PulseConnection::endWaitsIn(double seconds) {
+  if (!std::isfinite(seconds)) {
+    waitsEndAt_.reset();
+    return;
+  }
+  waitsEndAt_ = pa_rtclock_now() + static_cast<pa_usec_t>(std::max(0.0, seconds) * 1e6);
 }
 
 void PulseConnection::await(pa_operation* operation, double timeoutSeconds) {

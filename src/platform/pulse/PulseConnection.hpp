@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/pulse/BatchedLoopApi.hpp"
@@ -58,7 +59,8 @@ class PulseConnection {
   // Wakes waiters; callbacks that change what a wait looks at call it.
   void signal();
   // Waits, lock held, until `done` is true. Throws the context's error when
-  // the context goes bad first, and a timeout error after `timeoutSeconds`.
+  // the context goes bad first, and a timeout error after `timeoutSeconds`,
+  // or sooner at the waits' end (endWaitsIn).
   void waitUntil(const std::function<bool()>& done, double timeoutSeconds = kTimeoutSeconds);
   // Waits for `operation` to finish and unrefs it; throws as waitUntil, and
   // the context's error when libpulse could not start it (null).
@@ -101,6 +103,12 @@ class PulseConnection {
   // hear one sound give it one time.
   void askTimings();
 
+  // Every wait from now on ends within `seconds` from now, however long it
+  // was given (a wait that begins after that moment throws at once), so that
+  // a server that hangs cannot hold a caller beyond its own deadline;
+  // infinity lifts the end. Lock held.
+  void endWaitsIn(double seconds);
+
   static constexpr double kTimeoutSeconds = 10.0;
 
  private:
@@ -116,6 +124,7 @@ class PulseConnection {
   std::vector<Reader*> readers_;
   pa_context* context_ = nullptr;
   bool disconnecting_ = false;
+  std::optional<pa_usec_t> waitsEndAt_;  // on libpulse's monotonic clock
   std::function<void(int)> failureHandler_;
   ChangeHandler changeHandler_;
 };

@@ -3,6 +3,7 @@
 #include <pulse/error.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/pulse/PulseError.hpp"
 #include "platform/pulse/PulseQueries.hpp"
@@ -140,10 +141,11 @@ void ServerRecording::addSources(double startSeconds) {
   }
 }
 
-void ServerRecording::connect(double timeoutSeconds) {
+void ServerRecording::connect(double timeoutSeconds, double waitsEndSeconds) {
   auto connection = std::make_unique<PulseConnection>(kClientName, timeoutSeconds);
   const std::uint64_t generation = ++generation_;
   PulseConnection::Lock lock(*connection);
+  connection->endWaitsIn(waitsEndSeconds);
   connection->onFailure([this, generation](int code) { connectionLost(generation, code); });
   connection->subscribe(kWatched, [this](pa_subscription_event_type_t event, std::uint32_t) {
     serverChanged(event);
@@ -397,7 +399,7 @@ void ServerRecording::retry() {
   const double left = retryUntil_ - clock_.hostSeconds();
   if (!connection_ && left > 0.0) {
     try {
-      connect(std::min(left, kAttemptSeconds));
+      connect(std::min(left, kAttemptSeconds), left);
     } catch (const Error&) {
       // Not back yet.
     }
@@ -412,6 +414,8 @@ void ServerRecording::retry() {
     }
   }
   if (complete) {
+    PulseConnection::Lock lock(*connection_);
+    connection_->endWaitsIn(std::numeric_limits<double>::infinity());
     retry_.reset();
     return;
   }

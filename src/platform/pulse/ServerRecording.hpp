@@ -23,6 +23,8 @@
 //   times a second for kReconnectSeconds; the sources resume by their rules
 //   on the server that answers (a named microphone must be back by then). If
 //   none does, the delegate is told once, with the lost connection's error.
+//   Every wait for the new server ends with the window, so that one that
+//   answers the connection and then hangs cannot hold the failure back.
 // - Whatever tells the delegate of a stop, every output has handed over what
 //   its recorder read before, and the mix has handed over what it held.
 //
@@ -33,6 +35,7 @@
 #pragma once
 
 #include <atomic>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -97,7 +100,10 @@ class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
   };
 
   void addSources(double startSeconds);
-  void connect(double timeoutSeconds);
+  // Waits for the server at most `timeoutSeconds` to connect, and every
+  // wait on the new connection ends within `waitsEndSeconds`.
+  void connect(double timeoutSeconds,
+               double waitsEndSeconds = std::numeric_limits<double>::infinity());
   bool followAll();
   // Which sinks join the mix and which leave it, around the default output
   // following its rule (unless told not to: at the start it records the
