@@ -23,7 +23,7 @@ struct Report {
 };
 
 TEST(CaptureOrigin, TimesNothingUntilAReportCountsAFrame) {
-  CaptureOrigin origin(kRate);
+  CaptureOrigin origin(kRate, true);
   EXPECT_FALSE(origin.capturedSeconds(0));
   // A stream the server has written nothing into yet: its report tells
   // nothing of when frames are captured.
@@ -50,7 +50,7 @@ TEST(CaptureOrigin, AFrameIsCapturedBeforeTheReportByWhatFollowsItAndTheSourcesL
   };
   for (const auto& [report, frame, captured] : cases) {
     SCOPED_TRACE(testing::Message() << "frame " << frame << " of " << report.written);
-    CaptureOrigin origin(kRate);
+    CaptureOrigin origin(kRate, true);
     origin.report(report.seconds, report.latencySeconds, report.written, 0, kUnknown);
     ASSERT_TRUE(origin.capturedSeconds(frame));
     EXPECT_NEAR(*origin.capturedSeconds(frame), captured, 1e-9);
@@ -58,7 +58,7 @@ TEST(CaptureOrigin, AFrameIsCapturedBeforeTheReportByWhatFollowsItAndTheSourcesL
 }
 
 TEST(CaptureOrigin, TheEarliestOfTheRecentReportsCountsSinceReportsAreOnlyEverLate) {
-  CaptureOrigin origin(kRate);
+  CaptureOrigin origin(kRate, true);
   // The same stream, reported 2 ms, 0.5 ms and 4 ms after its newest frame.
   origin.report(1.002, 0.0, 48000, 0, kUnknown);
   origin.report(2.0005, 0.0, 96000, 0, kUnknown);
@@ -67,7 +67,7 @@ TEST(CaptureOrigin, TheEarliestOfTheRecentReportsCountsSinceReportsAreOnlyEverLa
 }
 
 TEST(CaptureOrigin, OldReportsAreLetGoSoThatDriftIsFollowed) {
-  CaptureOrigin origin(kRate);
+  CaptureOrigin origin(kRate, true);
   origin.report(1.0, 0.0, 48000, 0, kUnknown);  // origin 0
   // The server's clock runs slow: each report puts frame 0 a millisecond
   // later than the one before.
@@ -136,7 +136,7 @@ TEST(CaptureOrigin, LateReportsAreDoubtedUntilReportsOfSeveralReadsTellALoss) {
   };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.what);
-    CaptureOrigin origin(kRate);
+    CaptureOrigin origin(kRate, true);
     for (std::int64_t i = 1; i <= 3; ++i) {
       EXPECT_EQ(origin.report(0.001 + 0.25 * static_cast<double>(i), 0.0, i * kQuarter,
                               i * kQuarter, kUnknown),
@@ -162,8 +162,22 @@ TEST(CaptureOrigin, LateReportsAreDoubtedUntilReportsOfSeveralReadsTellALoss) {
   }
 }
 
+TEST(CaptureOrigin, WhereTheServerNeverDropsAudioALateReportIsOnlyLate) {
+  CaptureOrigin origin(kRate, false);
+  origin.report(1.001, 0.0, 48000, 48000, kUnknown);
+  // Late by 21 ms after every read, and the reads later too.
+  for (std::int64_t i = 1; i <= 4; ++i) {
+    EXPECT_EQ(origin.report(1.022 + 0.25 * static_cast<double>(i), 0.0, 48000 + i * 12000,
+                            48000 + i * 12000, 0.021),
+              0);
+    EXPECT_FALSE(origin.doubted());
+  }
+  EXPECT_EQ(origin.lostFrames(), 0);
+  EXPECT_NEAR(*origin.capturedSeconds(0), 0.001, 1e-9);
+}
+
 TEST(CaptureOrigin, AReportInStepEndsTheDoubt) {
-  CaptureOrigin origin(kRate);
+  CaptureOrigin origin(kRate, true);
   origin.report(1.001, 0.0, 48000, 48000, kUnknown);
   // A busy server answered from an old count, then caught up.
   EXPECT_EQ(origin.report(2.016, 0.0, 96000, 96000, kUnknown), 0);
@@ -177,7 +191,7 @@ TEST(CaptureOrigin, AReportInStepEndsTheDoubt) {
 }
 
 TEST(CaptureOrigin, AReportCoversTheFramesReadBeforeItWasMade) {
-  CaptureOrigin origin(kRate);
+  CaptureOrigin origin(kRate, true);
   EXPECT_FALSE(origin.covers(0));
   origin.report(1.0, 0.0, 48000, 45000, kUnknown);
   EXPECT_TRUE(origin.covers(45000));
@@ -185,7 +199,7 @@ TEST(CaptureOrigin, AReportCoversTheFramesReadBeforeItWasMade) {
 }
 
 TEST(CaptureOrigin, ForgettingLeavesNothingToTimeByUntilTheNextReport) {
-  CaptureOrigin origin(kRate);
+  CaptureOrigin origin(kRate, true);
   origin.report(1.0, 0.0, 48000, 0, kUnknown);
   origin.forget();
   EXPECT_FALSE(origin.capturedSeconds(0));

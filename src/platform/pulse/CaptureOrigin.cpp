@@ -18,7 +18,7 @@ std::int64_t CaptureOrigin::report(double reportSeconds, double latencySeconds,
                         static_cast<double>(framesWritten + lostFrames_) / sampleRate_;
   framesRead_ = framesRead;
   const auto earliest = std::min_element(origins_.begin(), origins_.end());
-  if (earliest == origins_.end() || origin <= *earliest + kJumpSeconds) {
+  if (earliest == origins_.end() || origin <= *earliest + kJumpSeconds || !countsLosses_) {
     // In step: whatever was doubted was a late report.
     later_.clear();
     keep(origin);

@@ -16,13 +16,14 @@
 // server lost some of the stream's audio (a PipeWire server that misses its
 // processing cycles under load drops whole cycles from a stream), or merely
 // that it was late to report (a busy server answers from a count it has not
-// brought up to date, by up to a cycle and more; a classic PulseAudio
-// server writes a sink's monitor a block at a time, and a report made late in
-// a block is late by that much): it is doubted until reports made after
-// kLossReads reads and over kLossSpanSeconds of the stream all tell the same,
-// and the earliest of them says how much was lost. The reads must tell the
+// brought up to date, by up to a cycle and more): it is doubted until
+// reports made after kLossReads reads and over kLossSpanSeconds of the stream
+// all tell the same, and the earliest of them says how much was lost. The reads must tell the
 // same: a loss makes every read after it arrive later, against the count,
-// by its length. Late reports alone do not.
+// by its length. Late reports alone do not. A classic PulseAudio server
+// never drops audio it counted, and writes a sink's monitor a block at a
+// time, so that a report made late in a block is late by up to a block:
+// there, a late report is only late.
 // - A loss shorter than kMaxLossSeconds is counted: the recorder fills it
 //   with silence, and frames are counted by their index in the recorded
 //   audio (stream frame plus the silence filled before it), so that the
@@ -63,7 +64,10 @@ class CaptureOrigin {
   // arrived later.
   static constexpr double kArrivalSlackSeconds = 0.002;
 
-  explicit CaptureOrigin(double sampleRate) : sampleRate_(sampleRate) {}
+  // `countsLosses`: whether the server may drop audio it counted; where it
+  // never does, a late report is only late.
+  CaptureOrigin(double sampleRate, bool countsLosses)
+      : sampleRate_(sampleRate), countsLosses_(countsLosses) {}
 
   // A report made at `reportSeconds` (host clock), when the server had
   // written `framesWritten` frames, the source held `latencySeconds`, and
@@ -105,6 +109,7 @@ class CaptureOrigin {
   std::int64_t settleLater(double laterArrivalSeconds);
 
   double sampleRate_;
+  bool countsLosses_;
   std::deque<double> origins_;   // when index 0 was captured, oldest first
   std::vector<Late> later_;      // doubted reports, oldest first
   std::int64_t framesRead_ = 0;  // by the newest report

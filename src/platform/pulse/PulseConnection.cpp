@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "platform/pulse/PulseError.hpp"
 
@@ -68,6 +69,12 @@ PulseConnection::PulseConnection(const char* clientName, double timeoutSeconds) 
     Lock lock(*this);
     waitUntil([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
               timeoutSeconds);
+    const auto learnServer = [](pa_context*, const pa_server_info* info, void* self) {
+      if (info == nullptr || info->server_name == nullptr) return;
+      static_cast<PulseConnection*>(self)->dropsCycles_ =
+          std::strstr(info->server_name, "PipeWire") != nullptr;
+    };
+    await(pa_context_get_server_info(context_, learnServer, this), timeoutSeconds);
   } catch (...) {
     teardown();
     throw;

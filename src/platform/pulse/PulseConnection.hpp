@@ -52,6 +52,11 @@ class PulseConnection {
   };
 
   pa_context* context() const { return context_; }
+  // Whether the server may drop audio from a record stream it has counted:
+  // PipeWire's pulse server drops whole processing cycles under load. A
+  // classic PulseAudio server never does (it would overrun the stream's
+  // buffer, seconds of it, first).
+  bool dropsCycles() const { return dropsCycles_; }
   bool inLoopThread() const;
   // libpulse's error code for the context's last failure.
   int errorCode() const;
@@ -125,6 +130,7 @@ class PulseConnection {
   pa_context* context_ = nullptr;
   bool disconnecting_ = false;
   std::optional<pa_usec_t> waitsEndAt_;  // on libpulse's monotonic clock
+  bool dropsCycles_ = false;
   std::function<void(int)> failureHandler_;
   ChangeHandler changeHandler_;
 };

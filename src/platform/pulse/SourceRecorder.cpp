@@ -19,7 +19,7 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
       failure_(std::move(failure)),
       timeline_(settings.sampleRate, settings.floorSeconds),
       framesRead_(settings.framesRead),
-      origin_(settings.sampleRate) {
+      origin_(settings.sampleRate, connection.dropsCycles()) {
   format_.sampleRate = settings.sampleRate;
   format_.channelCount = static_cast<std::uint32_t>(settings.channelCount);
   format_.interleaved = true;
