@@ -11,8 +11,7 @@ void CaptureOrigin::keep(double origin) {
 }
 
 std::int64_t CaptureOrigin::report(double reportSeconds, double latencySeconds,
-                                   std::int64_t framesWritten, std::int64_t framesRead,
-                                   double laterArrivalSeconds) {
+                                   std::int64_t framesWritten, std::int64_t framesRead) {
   if (framesWritten <= 0) return 0;
   const double origin = reportSeconds - latencySeconds -
                         static_cast<double>(framesWritten + lostFrames_) / sampleRate_;
@@ -25,7 +24,7 @@ std::int64_t CaptureOrigin::report(double reportSeconds, double latencySeconds,
     return 0;
   }
   later_.push_back(Late{origin, framesRead, framesWritten});
-  return laterTellLoss() ? settleLater(laterArrivalSeconds) : 0;
+  return laterTellLoss() ? settleLater() : 0;
 }
 
 bool CaptureOrigin::laterTellLoss() const {
@@ -39,15 +38,11 @@ bool CaptureOrigin::laterTellLoss() const {
   return reads >= kLossReads && span >= kLossSpanSeconds * sampleRate_;
 }
 
-std::int64_t CaptureOrigin::settleLater(double laterArrivalSeconds) {
+std::int64_t CaptureOrigin::settleLater() {
   const double earliest = *std::min_element(origins_.begin(), origins_.end());
   double laterOrigin = later_.front().origin;
   for (const Late& late : later_) laterOrigin = std::min(laterOrigin, late.origin);
   const double lost = laterOrigin - earliest;
-  if (lost > laterArrivalSeconds + kArrivalSlackSeconds) {
-    later_.clear();  // the reports were late, the audio was not
-    return 0;
-  }
   std::int64_t lostFrames = 0;
   if (lost < kMaxLossSeconds) {
     lostFrames = std::llround(lost * sampleRate_);

@@ -18,12 +18,10 @@
 // that it was late to report (a busy server answers from a count it has not
 // brought up to date, by up to a cycle and more): it is doubted until
 // reports made after kLossReads reads and over kLossSpanSeconds of the stream
-// all tell the same, and the earliest of them says how much was lost. The reads must tell the
-// same: a loss makes every read after it arrive later, against the count,
-// by its length. Late reports alone do not. A classic PulseAudio server
-// never drops audio it counted, and writes a sink's monitor a block at a
-// time, so that a report made late in a block is late by up to a block:
-// there, a late report is only late.
+// all tell the same, and the earliest of them says how much was lost. A
+// classic PulseAudio server never drops audio it counted, and writes a sink's
+// monitor a block at a time, so that a report made late in a block is late
+// by up to a block: there, a late report is only late.
 // - A loss shorter than kMaxLossSeconds is counted: the recorder fills it
 //   with silence, and frames are counted by their index in the recorded
 //   audio (stream frame plus the silence filled before it), so that the
@@ -60,9 +58,6 @@ class CaptureOrigin {
   // this much of the stream, all late.
   static constexpr std::size_t kLossReads = 3;
   static constexpr double kLossSpanSeconds = 0.4;
-  // How much more a loss may be than the reads since the doubt began
-  // arrived later.
-  static constexpr double kArrivalSlackSeconds = 0.002;
 
   // `countsLosses`: whether the server may drop audio it counted; where it
   // never does, a late report is only late.
@@ -71,13 +66,11 @@ class CaptureOrigin {
 
   // A report made at `reportSeconds` (host clock), when the server had
   // written `framesWritten` frames, the source held `latencySeconds`, and
-  // this process had read `framesRead`; the reads since the reports began to
-  // doubt arrived `laterArrivalSeconds` later, at the least, than the reads
-  // before (infinity when unknown). A report from before the first frame was
-  // written tells nothing and is left out. Answers how many frames the stream
+  // this process had read `framesRead`. A report from before the first frame
+  // was written tells nothing and is left out. Answers how many frames the stream
   // is newly known to have lost, to be filled with silence.
   std::int64_t report(double reportSeconds, double latencySeconds, std::int64_t framesWritten,
-                      std::int64_t framesRead, double laterArrivalSeconds);
+                      std::int64_t framesRead);
   // How many reports are weighed now.
   std::size_t reports() const { return origins_.size(); }
   // When the frame at `index` of the recorded audio was captured (a stream
@@ -104,9 +97,8 @@ class CaptureOrigin {
   void keep(double origin);
   // Whether the doubted reports are enough to tell a loss.
   bool laterTellLoss() const;
-  // Takes the doubted reports as a loss (or a gap), unless the reads say they
-  // were only late.
-  std::int64_t settleLater(double laterArrivalSeconds);
+  // Takes the doubted reports as a loss (or a gap).
+  std::int64_t settleLater();
 
   double sampleRate_;
   bool countsLosses_;

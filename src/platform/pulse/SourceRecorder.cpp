@@ -159,11 +159,8 @@ void SourceRecorder::timingArrived(const pa_timing_info* timing) {
   const double now = clock_.hostSeconds();
   const double reportSeconds = now - static_cast<double>(timing->transport_usec) / 1e6;
   const auto frameBytes = static_cast<std::int64_t>(sizeof(float) * format_.channelCount);
-  const bool doubted = origin_.doubted();
-  const std::int64_t lost =
-      origin_.report(reportSeconds, serverLatencySeconds_, timing->write_index / frameBytes,
-                     framesTaken_, laterSinceDoubtSeconds_ - lateBeforeDoubtSeconds_);
-  if (!doubted && origin_.doubted()) beginDoubt();
+  const std::int64_t lost = origin_.report(reportSeconds, serverLatencySeconds_,
+                                           timing->write_index / frameBytes, framesTaken_);
   if (lost > 0) fillLoss(lost);
   if (delivering_ && anchoring_ && mayPlace() &&
       static_cast<double>(pendingFrames()) >= kHandOverSeconds * format_.sampleRate) {
@@ -180,17 +177,7 @@ bool SourceRecorder::arrivedLate(double lateness) {
                                    CaptureOrigin::kJumpSeconds;
   lateness_.push_back(lateness);
   if (lateness_.size() > kLatenessKept) lateness_.pop_front();
-  if (origin_.doubted()) laterSinceDoubtSeconds_ = std::min(laterSinceDoubtSeconds_, lateness);
   return late;
-}
-
-void SourceRecorder::beginDoubt() {
-  // The read just before the first late report may already follow the loss.
-  lateBeforeDoubtSeconds_ = -std::numeric_limits<double>::infinity();
-  laterSinceDoubtSeconds_ = std::numeric_limits<double>::infinity();
-  if (lateness_.size() < 2) return;  // unknown: the reports alone tell
-  lateBeforeDoubtSeconds_ = *std::min_element(lateness_.begin(), lateness_.end() - 1);
-  laterSinceDoubtSeconds_ = lateness_.back();
 }
 
 void SourceRecorder::fillLoss(std::int64_t frames) {

@@ -154,9 +154,6 @@ class SourceRecorder final : private PulseConnection::Reader {
   // Whether a read arrived later, against the count, than the recent reads
   // did by more than CaptureOrigin::kJumpSeconds.
   bool arrivedLate(double lateness);
-  // The reports began to doubt the count: the reads' lateness so far is the
-  // measure for those that follow.
-  void beginDoubt();
   // Fills `frames` lost frames with silence, before the audio not yet handed
   // over.
   void fillLoss(std::int64_t frames);
@@ -196,10 +193,6 @@ class SourceRecorder final : private PulseConnection::Reader {
   std::int64_t pendingFirstIndex_ = 0;  // in the recorded audio, silence included
   // The lateness of the latest reads against the count, newest last.
   std::deque<double> lateness_;
-  // While the reports doubt the count: the least lateness of the reads
-  // before, and of those since (a loss makes them all later by its length).
-  double lateBeforeDoubtSeconds_ = -std::numeric_limits<double>::infinity();
-  double laterSinceDoubtSeconds_ = std::numeric_limits<double>::infinity();
   // The next buffer placed anchors the timeline: it waits for a report.
   bool anchoring_ = true;
 
