@@ -199,6 +199,16 @@ void SourceRecorder::fillLoss(std::int64_t frames) {
   pending_.assign(silence, 0.0f);
 }
 
+void SourceRecorder::fillLossAcrossBreak(double& captured) {
+  if (!connection_.dropsCycles() || !timeline_.anchored()) return;
+  const double late = captured - timeline_.endSeconds();
+  if (late <= CaptureOrigin::kJumpSeconds || late >= StreamTimeline::kGapSeconds) return;
+  const std::int64_t frames = std::llround(late * format_.sampleRate);
+  if (framesRead_ != nullptr) framesRead_->fetch_add(frames, std::memory_order_relaxed);
+  pending_.insert(pending_.begin(), static_cast<std::size_t>(frames) * format_.channelCount, 0.0f);
+  captured -= static_cast<double>(frames) / format_.sampleRate;
+}
+
 bool SourceRecorder::mayPlace() const {
   if (!anchoring_) return true;
   const auto frames = static_cast<std::int64_t>(pendingFrames());
@@ -346,6 +356,7 @@ void SourceRecorder::handOverPending() {
   const bool anchors = anchoring_;
   anchoring_ = false;  // unless the count breaks here
   double captured = captureTimeOf(pendingFirstIndex_, pendingCaptured_);
+  if (anchors && origin_.capturedSeconds(pendingFirstIndex_)) fillLossAcrossBreak(captured);
   leaveOutBeforeFloor(captured);
   const std::size_t frames = pendingFrames();
   if (frames == 0) {

@@ -157,6 +157,11 @@ class SourceRecorder final : private PulseConnection::Reader {
   // Fills `frames` lost frames with silence, before the audio not yet handed
   // over.
   void fillLoss(std::int64_t frames);
+  // After the count broke, the new count puts the gathered audio at
+  // `captured`: later than where the timeline ends by less than a gap, on a
+  // server that drops cycles, the difference is a loss (the timeline would
+  // let it pass as noise) and is filled; `captured` moves to its start.
+  void fillLossAcrossBreak(double& captured);
   // When the frame at `index` of the recorded audio was captured: as the
   // timing reports count it, unless they are missing or disagree with
   // `arrivalSeconds`, the time its read arrived tells.

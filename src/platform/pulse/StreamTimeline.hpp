@@ -76,6 +76,8 @@ class StreamTimeline {
   // Where the audio placed so far ends (after a flush, the end of everything
   // settled); the floor while nothing was placed.
   double endSeconds() const;
+  // Whether a read was placed.
+  bool anchored() const { return anchored_; }
 
   // Takes the next read of `frames` frames, whose first frame was captured
   // at `capturedSeconds` as far as the latency tells; the first read anchors
