@@ -67,8 +67,8 @@ class CaptureOrigin {
   // A report made at `reportSeconds` (host clock), when the server had
   // written `framesWritten` frames, the source held `latencySeconds`, and
   // this process had read `framesRead`. A report from before the first frame
-  // was written tells nothing and is left out. Answers how many frames the stream
-  // is newly known to have lost, to be filled with silence.
+  // was written tells nothing and is left out. Answers how many frames the
+  // stream is newly known to have lost, to be filled with silence.
   std::int64_t report(double reportSeconds, double latencySeconds, std::int64_t framesWritten,
                       std::int64_t framesRead);
   // How many reports are weighed now.

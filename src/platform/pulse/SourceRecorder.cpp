@@ -184,19 +184,20 @@ void SourceRecorder::fillLoss(std::int64_t frames) {
   // The reads weighed since the loss arrived later by its length.
   lateness_.clear();
   if (!delivering_) return;
+  if (pending_.empty()) {
+    // Before the next read, whose index already counts the silence.
+    pendingFirstFrame_ = framesTaken_;
+    pendingFirstIndex_ = framesTaken_ + origin_.lostFrames() - frames;
+    const auto counted = origin_.capturedSeconds(pendingFirstIndex_);
+    pendingCaptured_ = counted ? *counted : timeline_.endSeconds();
+  }
+  prependSilence(frames);
+}
+
+void SourceRecorder::prependSilence(std::int64_t frames) {
   // Counted with what is read, as it is delivered with it.
   if (framesRead_ != nullptr) framesRead_->fetch_add(frames, std::memory_order_relaxed);
-  const auto silence = static_cast<std::size_t>(frames) * format_.channelCount;
-  if (!pending_.empty()) {
-    pending_.insert(pending_.begin(), silence, 0.0f);
-    return;
-  }
-  // Before the next read, whose index already counts the silence.
-  pendingFirstFrame_ = framesTaken_;
-  pendingFirstIndex_ = framesTaken_ + origin_.lostFrames() - frames;
-  const auto counted = origin_.capturedSeconds(pendingFirstIndex_);
-  pendingCaptured_ = counted ? *counted : timeline_.endSeconds();
-  pending_.assign(silence, 0.0f);
+  pending_.insert(pending_.begin(), static_cast<std::size_t>(frames) * format_.channelCount, 0.0f);
 }
 
 void SourceRecorder::fillLossAcrossBreak(double& captured) {
@@ -204,8 +205,7 @@ void SourceRecorder::fillLossAcrossBreak(double& captured) {
   const double late = captured - timeline_.endSeconds();
   if (late <= CaptureOrigin::kJumpSeconds || late >= StreamTimeline::kGapSeconds) return;
   const std::int64_t frames = std::llround(late * format_.sampleRate);
-  if (framesRead_ != nullptr) framesRead_->fetch_add(frames, std::memory_order_relaxed);
-  pending_.insert(pending_.begin(), static_cast<std::size_t>(frames) * format_.channelCount, 0.0f);
+  prependSilence(frames);
   captured -= static_cast<double>(frames) / format_.sampleRate;
 }
 

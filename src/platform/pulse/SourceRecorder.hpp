@@ -26,8 +26,7 @@
 // the reports to tell (they take a few reads): audio of the default output
 // held that long would come after the other outputs' audio had been mixed
 // without it. What was handed over between the loss and its telling (half a
-// second, about) keeps the time the count gave it. A loss found only by
-// the occasional report is filled before the audio not yet handed over.
+// second, about) keeps the time the count gave it.
 // Frames captured before the settings' floor are left out (see
 // StreamTimeline).
 //
@@ -157,6 +156,8 @@ class SourceRecorder final : private PulseConnection::Reader {
   // Fills `frames` lost frames with silence, before the audio not yet handed
   // over.
   void fillLoss(std::int64_t frames);
+  // Puts `frames` frames of silence at the head of the gathered audio.
+  void prependSilence(std::int64_t frames);
   // After the count broke, the new count puts the gathered audio at
   // `captured`: later than where the timeline ends by less than a gap, on a
   // server that drops cycles, the difference is a loss (the timeline would
