@@ -10,9 +10,12 @@
 #
 # cmake -DCLANGXX=clang++ -DSOURCE_DIR=<repository> -DARCH=arm64|x86_64
 #       -DDEPLOYMENT_TARGET=15.0 -DLIBC_INCLUDE=/usr/include/<multiarch>
-#       [-DHEADERS=ON] -P CompileCheck.cmake
+#       [-DALL=ON] -P CompileCheck.cmake
 #   Fails, naming each file and clang's errors, when one does not compile
-#   cleanly. HEADERS=ON compiles each header on its own too.
+#   cleanly. Without ALL, only the files that use Apple's frameworks (the
+#   Objective-C++ and Core Foundation's equivalence); with it, also the plain
+#   C++ that only a Mac builds (tests/mac's, the process tests) and each
+#   header of the backend on its own.
 # ... -DEXPECT_UNAVAILABLE=<file> -P CompileCheck.cmake
 #   Compiles that one file, and passes only when clang refuses it for a call
 #   that needs a newer macOS than DEPLOYMENT_TARGET.
@@ -59,10 +62,11 @@ if(EXPECT_UNAVAILABLE)
   return()
 endif()
 
-set(patterns src/platform/mac/*.mm src/platform/mac/*.cpp src/control/*CoreFoundation.cpp
-             tests/mac/*.mm tests/mac/*.cpp tests/support/*.mm tests/control/ProcessTest.cpp)
-if(HEADERS)
-  list(APPEND patterns src/platform/mac/*.hpp)
+set(patterns src/platform/mac/*.mm src/control/*CoreFoundation.cpp tests/mac/*.mm
+             tests/support/*.mm)
+if(ALL)
+  list(APPEND patterns src/platform/mac/*.cpp src/platform/mac/*.hpp tests/mac/*.cpp
+       tests/control/ProcessTest.cpp)
 endif()
 list(TRANSFORM patterns PREPEND ${SOURCE_DIR}/)
 file(GLOB files ${patterns})
