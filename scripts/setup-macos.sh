@@ -22,17 +22,19 @@ sdk=$(xcrun --sdk macosx --show-sdk-version)
 command -v brew >/dev/null 2>&1 ||
   stop "Homebrew is missing: install it from https://brew.sh, then run this again."
 
-# bash: record-demo.sh needs 4.4 or later; macOS ships 3.2.
-packages=(
-  cmake ninja pkgconf clang-format
-  nlohmann-json utf8proc libsndfile
-  googletest google-benchmark bash
-)
+# What the build and the tests need, and no more: the agent itself links
+# only the system's frameworks; libsndfile is the inspector's, googletest the
+# tests', bash 4.4 or later record-demo.sh's (macOS ships 3.2).
+packages=(cmake ninja nlohmann-json libsndfile googletest bash)
 
 missing=()
 for package in "${packages[@]}"; do
   brew list --versions "$package" >/dev/null 2>&1 || missing+=("$package")
 done
+# Any pkg-config will do (CMake finds libsndfile through it). Homebrew's
+# pkgconf cannot be linked beside the older pkg-config formula, which some
+# machines (GitHub's runners) already have: install it only when there is none.
+command -v pkg-config >/dev/null 2>&1 || missing+=(pkgconf)
 
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"

@@ -11,7 +11,7 @@ function(mirevo_package_for_macos target)
     "LINKER:-sectcreate,__TEXT,__info_plist,${folder}/Info.plist")
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${folder}/Info.plist)
   find_program(MIREVO_CODESIGN codesign REQUIRED)
-  # The hardened runtime, as the allow-jit entitlement presumes.
+  # The hardened runtime: library validation, and no exceptions to it.
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${MIREVO_CODESIGN} --force --sign ${MIREVO_CODESIGN_IDENTITY} --options runtime
             --entitlements ${folder}/mirevo-capture.entitlements $<TARGET_FILE:${target}>

@@ -1,3 +1,5 @@
+// One table of cases for both implementations: utf8proc's here, Core
+// Foundation's on a Mac.
 #include "control/UnicodeEquivalence.hpp"
 
 #include <gtest/gtest.h>
@@ -30,6 +32,8 @@ const EquivalenceCase kCases[] = {
     {"CaseMatters", "Sess", "sess", false},
     {"EmbeddedNul", std::string("a\0caf\xC3\xA9", 7), std::string("a\0cafe\xCC\x81", 8), true},
     {"NulEndsNothing", std::string("a\0b", 3), std::string("a\0c", 3), false},
+    // A leading byte order mark is a character of the identifier, not a marker.
+    {"ByteOrderMarkIsACharacter", "\xEF\xBB\xBFsess", "sess", false},
     {"InvalidUtf8MatchesItself", "\xFF\xFE", "\xFF\xFE", true},
     {"InvalidUtf8MatchesNothingElse", "\xFF", "\xEF\xBF\xBD", false},
 };

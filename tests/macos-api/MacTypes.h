@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+typedef uint8_t UInt8;
 typedef uint32_t UInt32;
 typedef int32_t SInt32;
 typedef unsigned char Boolean;

@@ -72,5 +72,25 @@ TEST(MacAudioFormat, RateChannelsAndLayoutPassUnchanged) {
   EXPECT_TRUE(packed.interleaved);
 }
 
+// The stream description's fields become the facts; only linear PCM is PCM,
+// and a buffer without a description has no facts.
+TEST(MacAudioFormat, StreamFactsComeFromTheStreamDescription) {
+  const StreamDescription pcm{kFormatIdLinearPcm, kFormatFlagIsSignedInteger, 6, 24};
+  const StreamFacts facts = streamFactsOf(&pcm);
+  EXPECT_TRUE(facts.linearPcm);
+  EXPECT_EQ(facts.formatFlags, kFormatFlagIsSignedInteger);
+  EXPECT_EQ(facts.bytesPerFrame, 6u);
+  EXPECT_EQ(facts.bitsPerChannel, 24u);
+
+  const StreamDescription aac{0x61616320 /* 'aac ' */, 0, 0, 0};
+  EXPECT_FALSE(streamFactsOf(&aac).linearPcm);
+  const StreamFacts none = streamFactsOf(nullptr);
+  EXPECT_FALSE(none.linearPcm);
+  EXPECT_EQ(none.bytesPerFrame, 0u);
+  // Without facts an "other" format cannot be held.
+  EXPECT_EQ(audioFormatOf({48000.0, 1, true, CommonFormat::other, none}).sampleType,
+            SampleType::compressed);
+}
+
 }  // namespace
 }  // namespace mirevo::platform::mac

@@ -1,24 +1,24 @@
 // The session's serial queue on Dispatch: a serial dispatch queue whose label
 // is the one asked for, so that ScreenCaptureKit can deliver sample buffers on
-// it directly. Work handed over with async or sync runs only while the queue
-// object lives: what is still queued at its destruction is skipped.
+// it directly. Its rules (work skipped once the queue is destroyed, sync from
+// the queue itself in place) are DispatchQueueState's; here only the calls
+// into Dispatch.
 //
-// Objective-C++ only. Threads: any thread; sync from work running on this
-// queue runs that work in place at once, since waiting would never end.
+// Objective-C++ only. Threads: any thread.
 #pragma once
 
 #include <dispatch/dispatch.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/SerialQueue.hpp"
+#include "platform/mac/DispatchQueueState.hpp"
 
 namespace mirevo::platform::mac {
 
-class DispatchSerialQueue final : public SerialQueue {
+class DispatchSerialQueue final : public SerialQueue, QueueSystem {
  public:
   explicit DispatchSerialQueue(const std::string& label);
   // Skips queued work and, off the queue, waits for an item running now.
@@ -26,19 +26,21 @@ class DispatchSerialQueue final : public SerialQueue {
   DispatchSerialQueue(const DispatchSerialQueue&) = delete;
   DispatchSerialQueue& operator=(const DispatchSerialQueue&) = delete;
 
-  void async(std::function<void()> work) override;
-  void sync(std::function<void()> work) override;
+  void async(std::function<void()> work) override { state_.async(std::move(work)); }
+  void sync(std::function<void()> work) override { state_.sync(std::move(work)); }
   std::unique_ptr<RepeatingTimer> makeTimer(double intervalSeconds,
                                             std::function<void()> handler) override;
 
   // The queue itself, for the stream's sample handler.
   dispatch_queue_t dispatchQueue() const { return queue_; }
-  // Whether the calling code runs on this queue.
-  bool isCurrent() const;
 
  private:
-  std::shared_ptr<std::atomic<bool>> open_;
+  void submit(std::function<void()> item) override;
+  void submitAndWait(std::function<void()> item) override;
+  bool isCurrent() const override;
+
   dispatch_queue_t queue_;
+  DispatchQueueState state_{*this};
 };
 
 class DispatchQueueFactory final : public QueueFactory {

@@ -1,7 +1,7 @@
 // The heartbeat's repeating timer on Dispatch: a timer source on the session's
-// queue, first deadline when it is resumed, then every interval, with no
-// leeway. A tick runs the handler only while the timer is not cancelled and
-// the queue is open, so after cancel returns no tick starts.
+// queue with no leeway. Its rules (resume once, no tick after cancel, the
+// interval in nanoseconds) are DispatchTimerState's; here only the calls into
+// Dispatch.
 //
 // Objective-C++ only. Threads: resume and cancel from any thread.
 #pragma once
@@ -14,10 +14,11 @@
 #include <memory>
 
 #include "platform/SerialQueue.hpp"
+#include "platform/mac/DispatchTimerState.hpp"
 
 namespace mirevo::platform::mac {
 
-class DispatchTimer final : public RepeatingTimer {
+class DispatchTimer final : public RepeatingTimer, TimerSource {
  public:
   // `queueOpen` is the queue's flag: false once the queue is destroyed.
   DispatchTimer(dispatch_queue_t queue, std::shared_ptr<const std::atomic<bool>> queueOpen,
@@ -26,19 +27,16 @@ class DispatchTimer final : public RepeatingTimer {
   DispatchTimer(const DispatchTimer&) = delete;
   DispatchTimer& operator=(const DispatchTimer&) = delete;
 
-  void resume() override;
-  void cancel() override;
+  void resume() override { state_.resume(*this); }
+  void cancel() override { state_.cancel(*this); }
 
  private:
-  struct Ticks {
-    std::atomic<bool> cancelled{false};
-    std::function<void()> handler;
-  };
+  void startTicking(std::uint64_t intervalNanoseconds) override;
+  void cancelSource() override;
+  void resumeCancelled() override;
 
-  std::shared_ptr<Ticks> ticks_;
-  std::uint64_t intervalNanoseconds_;
+  DispatchTimerState state_;
   dispatch_source_t source_;
-  std::atomic<bool> resumed_{false};
 };
 
 }  // namespace mirevo::platform::mac

@@ -1,7 +1,5 @@
 #include "platform/mac/DispatchTimer.hpp"
 
-#include <algorithm>
-#include <cmath>
 #include <utility>
 
 namespace mirevo::platform::mac {
@@ -9,33 +7,29 @@ namespace mirevo::platform::mac {
 DispatchTimer::DispatchTimer(dispatch_queue_t queue,
                              std::shared_ptr<const std::atomic<bool>> queueOpen,
                              double intervalSeconds, std::function<void()> handler)
-    : ticks_(std::make_shared<Ticks>()),
-      intervalNanoseconds_(static_cast<std::uint64_t>(
-          std::max(1.0, std::round(intervalSeconds * static_cast<double>(NSEC_PER_SEC))))),
+    : state_(std::move(queueOpen), intervalSeconds, std::move(handler)),
       source_(dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue)) {
-  ticks_->handler = std::move(handler);
-  const std::shared_ptr<Ticks> ticks = ticks_;
+  const std::function<void()> tick = state_.tick();
   dispatch_source_set_event_handler(source_, ^{
-    if (!ticks->cancelled.load() && queueOpen->load()) ticks->handler();
+    tick();
   });
 }
 
 DispatchTimer::~DispatchTimer() {
-  cancel();
-  // Dispatch must never release a source that is still suspended; a
-  // cancelled source, once resumed, runs no handler.
-  if (!resumed_.exchange(true)) dispatch_resume(source_);
+  state_.finish(*this);
 }
 
-void DispatchTimer::resume() {
-  if (ticks_->cancelled.load() || resumed_.exchange(true)) return;
-  dispatch_source_set_timer(source_, dispatch_time(DISPATCH_TIME_NOW, 0), intervalNanoseconds_, 0);
+void DispatchTimer::startTicking(std::uint64_t intervalNanoseconds) {
+  dispatch_source_set_timer(source_, dispatch_time(DISPATCH_TIME_NOW, 0), intervalNanoseconds, 0);
   dispatch_resume(source_);
 }
 
-void DispatchTimer::cancel() {
-  if (ticks_->cancelled.exchange(true)) return;
+void DispatchTimer::cancelSource() {
   dispatch_source_cancel(source_);
+}
+
+void DispatchTimer::resumeCancelled() {
+  dispatch_resume(source_);
 }
 
 }  // namespace mirevo::platform::mac

@@ -44,6 +44,12 @@ SampleType sampleTypeOf(const FormatFacts& facts) {
 
 }  // namespace
 
+StreamFacts streamFactsOf(const StreamDescription* description) {
+  if (description == nullptr) return {};
+  return {description->formatID == kFormatIdLinearPcm, description->formatFlags,
+          description->bytesPerFrame, description->bitsPerChannel};
+}
+
 AudioFormat audioFormatOf(const FormatFacts& facts) {
   AudioFormat format;
   format.sampleRate = facts.sampleRate;

@@ -28,6 +28,21 @@ struct StreamFacts {
   std::uint32_t bitsPerChannel = 0;
 };
 
+// The fields of a stream description (AudioStreamBasicDescription) that
+// StreamFacts reads.
+struct StreamDescription {
+  std::uint32_t formatID = 0;
+  std::uint32_t formatFlags = 0;
+  std::uint32_t bytesPerFrame = 0;
+  std::uint32_t bitsPerChannel = 0;
+};
+
+// kAudioFormatLinearPCM, 'lpcm'.
+inline constexpr std::uint32_t kFormatIdLinearPcm = 0x6C70636D;
+
+// The facts of a description; none known (not PCM) without one.
+StreamFacts streamFactsOf(const StreamDescription* description);
+
 // The kAudioFormatFlag… bits of StreamFacts::formatFlags that matter here.
 inline constexpr std::uint32_t kFormatFlagIsFloat = 1u << 0;
 inline constexpr std::uint32_t kFormatFlagIsBigEndian = 1u << 1;

@@ -2,7 +2,8 @@
 
 #include <AVFoundation/AVFoundation.h>
 
-#include "platform/mac/Completion.hpp"
+#include "platform/mac/CompletionAnswer.hpp"
+#include "platform/mac/DispatchCompletion.hpp"
 #include "platform/mac/MacDisplays.hpp"
 #include "platform/mac/MacErrors.hpp"
 #include "platform/mac/MacStream.hpp"
@@ -12,39 +13,36 @@
 namespace mirevo::platform::mac {
 
 bool MacCaptureService::requestMicrophoneAccess() {
-  const auto answer = std::make_shared<Answer<bool>>();
+  const auto answer = std::make_shared<CompletionAnswer<bool>>(DispatchCompletion::make());
   @autoreleasepool {
     [AVCaptureDevice requestAccessForMediaType:AVMediaTypeAudio
                              completionHandler:^(BOOL granted) {
-                               answer->value = granted;
-                               answer->completion.signal();
+                               answer->answer(static_cast<bool>(granted), std::nullopt);
                              }];
   }
-  answer->completion.await("The microphone permission request", kPromptTimeoutSeconds);
-  return answer->value;
+  return answer->value("The microphone permission request", kPromptTimeoutSeconds);
 }
 
 ShareableContent MacCaptureService::shareableContent() {
-  constexpr const char* kOperation = "The shareable content request";
-  const auto answer = std::make_shared<Answer<SCShareableContent*>>();
+  const auto answer =
+      std::make_shared<CompletionAnswer<SCShareableContent*>>(DispatchCompletion::make());
   @autoreleasepool {
     [SCShareableContent
         getShareableContentExcludingDesktopWindows:NO
                                onScreenWindowsOnly:YES
                                  completionHandler:^(SCShareableContent* content, NSError* error) {
-                                   answer->value = content;
-                                   answer->error = error;
-                                   answer->completion.signal();
+                                   answer->answer(
+                                       content != nil ? std::optional(content) : std::nullopt,
+                                       errorIfAny(error));
                                  }];
   }
-  answer->completion.await(kOperation, kPromptTimeoutSeconds);
-  if (answer->error != nil) throw errorOf(answer->error);
-  if (answer->value == nil) throw noAnswerError(kOperation);
+  SCShareableContent* const found =
+      answer->value("The shareable content request", kPromptTimeoutSeconds);
   ShareableContent content;
   // The display list (autoreleased) in a pool of its own: the main thread
   // drains none.
   @autoreleasepool {
-    displays_ = answer->value.displays;
+    displays_ = found.displays;
     for (SCDisplay* display in displays_) content.displays.push_back(displayOf(display.displayID));
   }
   return content;

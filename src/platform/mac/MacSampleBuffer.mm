@@ -19,6 +19,7 @@ static_assert(static_cast<unsigned long>(AVAudioPCMFormatInt16) ==
               static_cast<unsigned long>(CommonFormat::int16));
 static_assert(static_cast<unsigned long>(AVAudioPCMFormatInt32) ==
               static_cast<unsigned long>(CommonFormat::int32));
+static_assert(kAudioFormatLinearPCM == kFormatIdLinearPcm);
 static_assert(kAudioFormatFlagIsFloat == kFormatFlagIsFloat);
 static_assert(kAudioFormatFlagIsBigEndian == kFormatFlagIsBigEndian);
 static_assert(kAudioFormatFlagIsSignedInteger == kFormatFlagIsSignedInteger);
@@ -26,13 +27,14 @@ static_assert(kAudioFormatFlagIsSignedInteger == kFormatFlagIsSignedInteger);
 namespace {
 
 // The stream description's layout, for the formats AVAudioFormat calls
-// "other" (packed 24-bit and 8-bit microphones); nothing when there is none.
+// "other" (packed 24-bit and 8-bit microphones).
 StreamFacts streamFactsOf(CMFormatDescriptionRef description) {
   const AudioStreamBasicDescription* stream =
       CMAudioFormatDescriptionGetStreamBasicDescription(description);
-  if (stream == nullptr) return {};
-  return {stream->mFormatID == kAudioFormatLinearPCM, stream->mFormatFlags, stream->mBytesPerFrame,
-          stream->mBitsPerChannel};
+  if (stream == nullptr) return streamFactsOf(nullptr);
+  const StreamDescription fields{stream->mFormatID, stream->mFormatFlags, stream->mBytesPerFrame,
+                                 stream->mBitsPerChannel};
+  return streamFactsOf(&fields);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/mac/Completion.hpp"
+#include "platform/mac/DispatchCompletion.hpp"
 #include "platform/mac/DispatchSerialQueue.hpp"
 #include "platform/mac/MacErrors.hpp"
 #include "platform/mac/ObjCBridge.hpp"
@@ -19,17 +19,12 @@ MacStream::MacStream(SCContentFilter* filter, SCStreamConfiguration* configurati
       receiver_([[MirevoStreamReceiver alloc] initWithLink:link_]),
       stream_([[SCStream alloc] initWithFilter:filter
                                  configuration:configuration
-                                      delegate:receiver_]) {}
+                                      delegate:receiver_]),
+      control_(link_, *this, &DispatchCompletion::make) {}
 
 MacStream::~MacStream() {
   @autoreleasepool {
-    link_->close();
-    if (link_->gate().running() || link_->gate().givenUp()) {
-      [stream_ stopCaptureWithCompletionHandler:nil];
-    }
-    for (const int type : link_->outputTypes()) {
-      [stream_ removeStreamOutput:receiver_ type:static_cast<SCStreamOutputType>(type) error:nil];
-    }
+    control_.teardown();
   }
 }
 
@@ -50,64 +45,29 @@ void MacStream::addStreamOutput(std::shared_ptr<StreamOutput> output, int output
   link_->add(outputType, std::move(output), std::move(queue));
 }
 
-void MacStream::startCapture() {
-  constexpr const char* kOperation = "Starting the capture";
-  const auto answer = std::make_shared<Answer<bool>>();
-  const std::weak_ptr<StreamLink> weakLink = link_;
+void MacStream::requestStart(StartAnswer answer) {
   __weak SCStream* weakStream = stream_;
   @autoreleasepool {
     [stream_ startCaptureWithCompletionHandler:^(NSError* error) {
-      // Marked here, before the first buffer can arrive on the queue.
-      const auto link = weakLink.lock();
-      if (error == nil && link && !link->gate().markStarted()) {
-        // Given up meanwhile: nobody will stop this capture but us.
-        [weakStream stopCaptureWithCompletionHandler:nil];
-      }
-      answer->error = error;
-      answer->completion.signal();
+      if (answer(errorIfAny(error))) [weakStream stopCaptureWithCompletionHandler:nil];
     }];
   }
-  try {
-    answer->completion.await(kOperation, kCaptureTimeoutSeconds);
-  } catch (const Error&) {
-    if (link_->gate().giveUpStart()) throw;
-    return;  // it succeeded at the last moment
-  }
-  if (answer->error != nil) throw errorOf(answer->error);
 }
 
-void MacStream::stopCapture() {
-  StreamGate& gate = link_->gate();
-  if (gate.givenUp()) {
-    // A start that may have succeeded after all: stop it, whatever it says.
-    try {
-      awaitStop();
-    } catch (const Error&) {
-    }
-    gate.markStopped();
-    return;
-  }
-  if (!gate.running()) return;
-  gate.markStopping();
-  try {
-    awaitStop();
-  } catch (const Error&) {
-    // After a reported stop the system has nothing more to stop.
-    if (!gate.stopReported()) throw;
-  }
-  gate.markStopped();
-}
-
-void MacStream::awaitStop() {
-  const auto answer = std::make_shared<Answer<bool>>();
+void MacStream::requestStop(StopAnswer answer) {
   @autoreleasepool {
+    if (!answer) {
+      [stream_ stopCaptureWithCompletionHandler:nil];
+      return;
+    }
     [stream_ stopCaptureWithCompletionHandler:^(NSError* error) {
-      answer->error = error;
-      answer->completion.signal();
+      answer(errorIfAny(error));
     }];
   }
-  answer->completion.await("Stopping the capture", kCaptureTimeoutSeconds);
-  if (answer->error != nil) throw errorOf(answer->error);
+}
+
+void MacStream::removeOutput(int outputType) {
+  [stream_ removeStreamOutput:receiver_ type:static_cast<SCStreamOutputType>(outputType) error:nil];
 }
 
 }  // namespace mirevo::platform::mac

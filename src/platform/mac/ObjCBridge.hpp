@@ -5,6 +5,7 @@
 
 #include <Foundation/Foundation.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/Error.hpp"
@@ -18,5 +19,7 @@ NSString* nsString(const std::string& text);
 // The error's domain, code and localized description, unchanged. `error`
 // must not be nil.
 Error errorOf(NSError* error);
+// As errorOf; none for nil (a completion handler's success).
+std::optional<Error> errorIfAny(NSError* error);
 
 }  // namespace mirevo::platform::mac

@@ -28,4 +28,9 @@ Error errorOf(NSError* error) {
   return errorFromParts(domain.c_str(), code, description.c_str());
 }
 
+std::optional<Error> errorIfAny(NSError* error) {
+  if (error == nil) return std::nullopt;
+  return errorOf(error);
+}
+
 }  // namespace mirevo::platform::mac

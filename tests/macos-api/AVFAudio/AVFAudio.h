@@ -5,6 +5,7 @@
 
 #include <CoreMedia/CoreMedia.h>
 #include <Foundation/Foundation.h>
+#include <os/availability.h>
 
 #pragma clang assume_nonnull begin
 
@@ -18,9 +19,10 @@ typedef NS_ENUM(NSUInteger, AVAudioCommonFormat) {
   AVAudioPCMFormatInt32 = 4,
 };
 
+API_AVAILABLE(macos(10.10))
 @interface AVAudioFormat : NSObject
 - (nullable instancetype)initWithCMAudioFormatDescription:
-    (CMAudioFormatDescriptionRef)formatDescription;
+    (CMAudioFormatDescriptionRef)formatDescription API_AVAILABLE(macos(10.11));
 @property(nonatomic, readonly) double sampleRate;
 @property(nonatomic, readonly) AVAudioChannelCount channelCount;
 @property(nonatomic, readonly, getter=isInterleaved) BOOL interleaved;

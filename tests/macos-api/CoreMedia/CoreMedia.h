@@ -6,6 +6,7 @@
 #include <CoreAudioTypes/CoreAudioTypes.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <MacTypes.h>
+#include <os/availability.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,27 +26,29 @@ typedef struct {
   CMTimeEpoch epoch;
 } CMTime;
 
-CMTime CMTimeMake(int64_t value, int32_t timescale);
-Float64 CMTimeGetSeconds(CMTime time);
+CMTime CMTimeMake(int64_t value, int32_t timescale) API_AVAILABLE(macos(10.7));
+Float64 CMTimeGetSeconds(CMTime time) API_AVAILABLE(macos(10.7));
 
 typedef struct OpaqueCMClock* CMClockRef;
-CMClockRef CMClockGetHostTimeClock(void);
-CMTime CMClockGetTime(CMClockRef clock);
+CMClockRef CMClockGetHostTimeClock(void) API_AVAILABLE(macos(10.8));
+CMTime CMClockGetTime(CMClockRef clock) API_AVAILABLE(macos(10.8));
 
 typedef CFIndex CMItemCount;
 typedef const struct opaqueCMFormatDescription* CMFormatDescriptionRef;
 typedef CMFormatDescriptionRef CMAudioFormatDescriptionRef;
 typedef struct opaqueCMSampleBuffer* CMSampleBufferRef;
 
-Boolean CMSampleBufferDataIsReady(CMSampleBufferRef sbuf);
-CMFormatDescriptionRef _Nullable CMSampleBufferGetFormatDescription(CMSampleBufferRef sbuf);
-CMItemCount CMSampleBufferGetNumSamples(CMSampleBufferRef sbuf);
-CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef sbuf);
+Boolean CMSampleBufferDataIsReady(CMSampleBufferRef sbuf) API_AVAILABLE(macos(10.7));
+CMFormatDescriptionRef _Nullable CMSampleBufferGetFormatDescription(CMSampleBufferRef sbuf)
+    API_AVAILABLE(macos(10.7));
+CMItemCount CMSampleBufferGetNumSamples(CMSampleBufferRef sbuf) API_AVAILABLE(macos(10.7));
+CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef sbuf) API_AVAILABLE(macos(10.7));
 const AudioStreamBasicDescription* _Nullable CMAudioFormatDescriptionGetStreamBasicDescription(
-    CMAudioFormatDescriptionRef desc);
+    CMAudioFormatDescriptionRef desc) API_AVAILABLE(macos(10.7));
 OSStatus CMSampleBufferCopyPCMDataIntoAudioBufferList(CMSampleBufferRef sbuf, int32_t frameOffset,
                                                       int32_t numFrames,
-                                                      AudioBufferList* bufferList);
+                                                      AudioBufferList* bufferList)
+    API_AVAILABLE(macos(10.15));
 
 #pragma clang assume_nonnull end
 

@@ -8,6 +8,7 @@
 
 #include <dispatch/dispatch.h>
 #include <objc/NSObject.h>
+#include <os/availability.h>
 
 #define NS_ENUM(_type, _name) \
   enum _name : _type _name;   \
@@ -51,7 +52,8 @@ typedef NSString* NSErrorDomain;
 
 @interface NSProcessInfo : NSObject
 @property(class, readonly, strong) NSProcessInfo* processInfo;
-@property(readonly) NSTimeInterval systemUptime;
+@property(readonly) NSTimeInterval systemUptime API_AVAILABLE(macos(10.6));
+@property(readonly, copy) NSString* operatingSystemVersionString;
 @end
 
 #pragma clang assume_nonnull end

@@ -8,25 +8,30 @@
 #include <CoreMedia/CoreMedia.h>
 #include <Foundation/Foundation.h>
 #include <dispatch/dispatch.h>
+#include <os/availability.h>
 
 #pragma clang assume_nonnull begin
 
 typedef NS_ENUM(NSInteger, SCStreamOutputType) {
   SCStreamOutputTypeScreen,
-  SCStreamOutputTypeAudio,
-  SCStreamOutputTypeMicrophone,
-};
+  SCStreamOutputTypeAudio API_AVAILABLE(macos(13.0)),
+  SCStreamOutputTypeMicrophone API_AVAILABLE(macos(15.0)),
+} API_AVAILABLE(macos(12.3));
 
+API_AVAILABLE(macos(12.3))
 @interface SCRunningApplication : NSObject
 @end
 
+API_AVAILABLE(macos(12.3))
 @interface SCWindow : NSObject
 @end
 
+API_AVAILABLE(macos(12.3))
 @interface SCDisplay : NSObject
 @property(readonly) CGDirectDisplayID displayID;
 @end
 
+API_AVAILABLE(macos(12.3))
 @interface SCShareableContent : NSObject
 + (void)getShareableContentExcludingDesktopWindows:(BOOL)excludeDesktopWindows
                                onScreenWindowsOnly:(BOOL)onScreenWindowsOnly
@@ -36,19 +41,22 @@ typedef NS_ENUM(NSInteger, SCStreamOutputType) {
 @property(readonly) NSArray<SCDisplay*>* displays;
 @end
 
+API_AVAILABLE(macos(12.3))
 @interface SCContentFilter : NSObject
 - (instancetype)initWithDisplay:(SCDisplay*)display
           excludingApplications:(NSArray<SCRunningApplication*>*)applications
                exceptingWindows:(NSArray<SCWindow*>*)exceptingWindows;
 @end
 
+API_AVAILABLE(macos(12.3))
 @interface SCStreamConfiguration : NSObject
-@property(nonatomic, assign) BOOL capturesAudio;
-@property(nonatomic, assign) BOOL captureMicrophone;
-@property(nonatomic, strong, nullable) NSString* microphoneCaptureDeviceID;
-@property(nonatomic, assign) BOOL excludesCurrentProcessAudio;
-@property(nonatomic, assign) NSInteger sampleRate;
-@property(nonatomic, assign) NSInteger channelCount;
+@property(nonatomic, assign) BOOL capturesAudio API_AVAILABLE(macos(13.0));
+@property(nonatomic, assign) BOOL captureMicrophone API_AVAILABLE(macos(15.0));
+@property(nonatomic, strong, nullable)
+    NSString* microphoneCaptureDeviceID API_AVAILABLE(macos(15.0));
+@property(nonatomic, assign) BOOL excludesCurrentProcessAudio API_AVAILABLE(macos(13.0));
+@property(nonatomic, assign) NSInteger sampleRate API_AVAILABLE(macos(13.0));
+@property(nonatomic, assign) NSInteger channelCount API_AVAILABLE(macos(13.0));
 @property(nonatomic, assign) size_t width;
 @property(nonatomic, assign) size_t height;
 @property(nonatomic, assign) CMTime minimumFrameInterval;
@@ -57,6 +65,7 @@ typedef NS_ENUM(NSInteger, SCStreamOutputType) {
 
 @class SCStream;
 
+API_AVAILABLE(macos(12.3))
 @protocol SCStreamOutput <NSObject>
 @optional
 - (void)stream:(SCStream*)stream
@@ -64,11 +73,13 @@ typedef NS_ENUM(NSInteger, SCStreamOutputType) {
                    ofType:(SCStreamOutputType)type;
 @end
 
+API_AVAILABLE(macos(12.3))
 @protocol SCStreamDelegate <NSObject>
 @optional
 - (void)stream:(SCStream*)stream didStopWithError:(NSError*)error;
 @end
 
+API_AVAILABLE(macos(12.3))
 @interface SCStream : NSObject
 - (instancetype)initWithFilter:(SCContentFilter*)contentFilter
                  configuration:(SCStreamConfiguration*)streamConfig

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include <objc/NSObject.h>
+#include <os/availability.h>
 
 #define MIREVO_DISPATCH_RETURNS_RETAINED __attribute__((__ns_returns_retained__))
 
@@ -44,34 +45,38 @@ typedef void (*dispatch_function_t)(void* _Nullable);
 typedef uint64_t dispatch_time_t;
 #define DISPATCH_TIME_NOW (0ull)
 #define NSEC_PER_SEC 1000000000ull
-dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta);
+dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) API_AVAILABLE(macos(10.6));
 
 #define DISPATCH_QUEUE_SERIAL NULL
-MIREVO_DISPATCH_RETURNS_RETAINED dispatch_queue_t
-dispatch_queue_create(const char* _Nullable label, dispatch_queue_attr_t _Nullable attr);
-void dispatch_async(dispatch_queue_t queue, dispatch_block_t block);
-void dispatch_sync(dispatch_queue_t queue, dispatch_block_t block);
-void dispatch_sync_f(dispatch_queue_t queue, void* _Nullable context, dispatch_function_t work);
+MIREVO_DISPATCH_RETURNS_RETAINED dispatch_queue_t dispatch_queue_create(
+    const char* _Nullable label, dispatch_queue_attr_t _Nullable attr) API_AVAILABLE(macos(10.6));
+void dispatch_async(dispatch_queue_t queue, dispatch_block_t block) API_AVAILABLE(macos(10.6));
+void dispatch_sync(dispatch_queue_t queue, dispatch_block_t block) API_AVAILABLE(macos(10.6));
+void dispatch_sync_f(dispatch_queue_t queue, void* _Nullable context, dispatch_function_t work)
+    API_AVAILABLE(macos(10.6));
 void dispatch_queue_set_specific(dispatch_queue_t queue, const void* key, void* _Nullable context,
-                                 dispatch_function_t _Nullable destructor);
-void* _Nullable dispatch_get_specific(const void* key);
-void dispatch_resume(dispatch_object_t object);
+                                 dispatch_function_t _Nullable destructor)
+    API_AVAILABLE(macos(10.7));
+void* _Nullable dispatch_get_specific(const void* key) API_AVAILABLE(macos(10.7));
+void dispatch_resume(dispatch_object_t object) API_AVAILABLE(macos(10.6));
 
 typedef const struct dispatch_source_type_s* dispatch_source_type_t;
 extern const struct dispatch_source_type_s _dispatch_source_type_timer;
 #define DISPATCH_SOURCE_TYPE_TIMER (&_dispatch_source_type_timer)
-MIREVO_DISPATCH_RETURNS_RETAINED dispatch_source_t
-dispatch_source_create(dispatch_source_type_t type, uintptr_t handle, uintptr_t mask,
-                       dispatch_queue_t _Nullable queue);
-void dispatch_source_set_event_handler(dispatch_source_t source,
-                                       dispatch_block_t _Nullable handler);
+MIREVO_DISPATCH_RETURNS_RETAINED dispatch_source_t dispatch_source_create(
+    dispatch_source_type_t type, uintptr_t handle, uintptr_t mask, dispatch_queue_t _Nullable queue)
+    API_AVAILABLE(macos(10.6));
+void dispatch_source_set_event_handler(dispatch_source_t source, dispatch_block_t _Nullable handler)
+    API_AVAILABLE(macos(10.6));
 void dispatch_source_set_timer(dispatch_source_t source, dispatch_time_t start, uint64_t interval,
-                               uint64_t leeway);
-void dispatch_source_cancel(dispatch_source_t source);
+                               uint64_t leeway) API_AVAILABLE(macos(10.6));
+void dispatch_source_cancel(dispatch_source_t source) API_AVAILABLE(macos(10.6));
 
-MIREVO_DISPATCH_RETURNS_RETAINED dispatch_semaphore_t dispatch_semaphore_create(intptr_t value);
-intptr_t dispatch_semaphore_wait(dispatch_semaphore_t dsema, dispatch_time_t timeout);
-intptr_t dispatch_semaphore_signal(dispatch_semaphore_t dsema);
+MIREVO_DISPATCH_RETURNS_RETAINED dispatch_semaphore_t dispatch_semaphore_create(intptr_t value)
+    API_AVAILABLE(macos(10.6));
+intptr_t dispatch_semaphore_wait(dispatch_semaphore_t dsema, dispatch_time_t timeout)
+    API_AVAILABLE(macos(10.6));
+intptr_t dispatch_semaphore_signal(dispatch_semaphore_t dsema) API_AVAILABLE(macos(10.6));
 
 #pragma clang assume_nonnull end
 
