@@ -25,7 +25,7 @@ command -v brew >/dev/null 2>&1 ||
 # bash: record-demo.sh needs 4.4 or later; macOS ships 3.2.
 packages=(
   cmake ninja pkgconf clang-format
-  nlohmann-json utf8proc libsndfile
+  nlohmann-json utf8proc libsndfile fftw
   googletest google-benchmark bash
 )
 

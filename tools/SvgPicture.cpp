@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <utility>
+
+#include "LagSummary.hpp"
 
 namespace mirevo::inspect {
 namespace {
@@ -11,17 +15,25 @@ namespace {
 constexpr double kWidth = 960;
 constexpr double kLeft = 130;  // room for the row labels
 constexpr double kRight = 20;
-constexpr double kLevelHeight = 60;
+// One envelope column per unit of width, whatever the recording's length.
+constexpr auto kColumns = static_cast<std::size_t>(kWidth - kLeft - kRight);
+constexpr double kWaveHeight = 80;
 constexpr double kBarHeight = 14;
-constexpr double kSourceHeight = kLevelHeight + kBarHeight + 22;
-constexpr double kTitleHeight = 26;
+constexpr double kSourceHeight = kWaveHeight + kBarHeight + 22;
+constexpr double kLagHeight = 56;
+constexpr double kTitleHeight = 40;
 constexpr double kAxisHeight = 26;
-constexpr double kRecordingHeight = kTitleHeight + 2 * kSourceHeight + kAxisHeight;
+constexpr double kRecordingHeight =
+    kTitleHeight + 2 * kSourceHeight + kLagHeight + 14 + kAxisHeight;
+
+std::string format(const char* pattern, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
 
 std::string number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
-  return text;
+  return format("%.1f", value);
 }
 
 std::string escapeXml(const std::string& text) {
@@ -75,18 +87,116 @@ double spanMs(const InspectedRecording& recording) {
   return span;
 }
 
-void drawLevel(std::ostream& out, const InspectedRecording& recording, bool microphone,
-               const TimeAxis& axis, double top) {
-  const double bottom = top + kLevelHeight;
+// The smallest of 1, 1/2, 1/4 ... 1/256 of full scale that holds `peak`, as
+// the waveform's scale: quiet audio still shows its shape.
+int scaleDivisor(const std::vector<EnvelopeColumn>& columns) {
+  int peak = 1;
+  for (const EnvelopeColumn& column : columns) {
+    if (!column.hasAudio) continue;
+    peak = std::max({peak, std::abs(static_cast<int>(column.minimum)),
+                     std::abs(static_cast<int>(column.maximum))});
+  }
+  int divisor = 1;
+  while (divisor < 256 && peak * divisor * 2 <= 32768) divisor *= 2;
+  return divisor;
+}
+
+// The envelope as one vertical stroke per column from its lowest to its
+// highest sample, and the heartbeat's level (0 to 1 over the upper half) as
+// a thin line.
+void drawWaveform(std::ostream& out, const InspectedRecording& recording, const Envelope* envelope,
+                  bool microphone, const TimeAxis& axis, double top) {
+  const double middle = top + kWaveHeight / 2;
   out << "<rect x=\"" << kLeft << "\" y=\"" << top << "\" width=\"" << kWidth - kLeft - kRight
-      << "\" height=\"" << kLevelHeight << "\" fill=\"#f4f4f4\"/>\n";
-  out << "<polyline fill=\"none\" stroke=\"#2a7\" stroke-width=\"1.5\" points=\"";
+      << "\" height=\"" << kWaveHeight << "\" fill=\"#f4f4f4\"/>\n";
+  out << "<line x1=\"" << kLeft << "\" y1=\"" << middle << "\" x2=\"" << kWidth - kRight
+      << "\" y2=\"" << middle << "\" stroke=\"#ddd\"/>\n";
+  if (envelope != nullptr) {
+    const auto columns = envelope->columns(kColumns, axis.spanMs());
+    const int divisor = scaleDivisor(columns);
+    const double unit = kWaveHeight / 2 / (32768.0 / divisor);
+    out << "<path stroke=\"#37a\" stroke-width=\"1\" d=\"";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      if (!columns[i].hasAudio) continue;
+      const double high = middle - columns[i].maximum * unit;
+      const double low = std::max(high + 1, middle - columns[i].minimum * unit);
+      out << 'M' << number(kLeft + static_cast<double>(i) + 0.5) << ',' << number(high) << 'V'
+          << number(low);
+    }
+    out << "\"/>\n<text x=\"" << kWidth - kRight - 4 << "\" y=\"" << top + 11
+        << "\" text-anchor=\"end\" font-size=\"10\" fill=\"#555\">scale \u00b1"
+        << (divisor == 1 ? std::string("1") : "1/" + std::to_string(divisor)) << "</text>\n";
+  }
+  out << "<polyline fill=\"none\" stroke=\"#2a7\" stroke-width=\"0.8\" points=\"";
   for (const LevelSample& sample : recording.levels) {
     const double level = microphone ? sample.microphone : sample.system;
     out << number(axis.x(static_cast<double>(sample.elapsedSeconds) * 1000.0)) << ','
-        << number(bottom - level * kLevelHeight) << ' ';
+        << number(middle - level * kWaveHeight / 2) << ' ';
   }
   out << "\"/>\n";
+}
+
+// The range the strip shows: every lag found, at least 2 ms, with a margin.
+std::pair<double, double> lagRange(const std::vector<LagWindow>& windows) {
+  double low = 0;
+  double high = 0;
+  bool any = false;
+  for (const LagWindow& window : windows) {
+    if (!window.lagMs) continue;
+    low = any ? std::min(low, *window.lagMs) : *window.lagMs;
+    high = any ? std::max(high, *window.lagMs) : *window.lagMs;
+    any = true;
+  }
+  const double middle = (low + high) / 2;
+  const double half = std::max(1.0, (high - low) / 2) * 1.2;
+  return {middle - half, middle + half};
+}
+
+// Each window's lag as a dot, darker the more confident; windows without a
+// common sound as grey marks along the bottom; the median as a dashed line.
+void drawLagStrip(std::ostream& out, const RecordingAudio* audio, const TimeAxis& axis,
+                  double top) {
+  out << "<rect x=\"" << kLeft << "\" y=\"" << top << "\" width=\"" << kWidth - kLeft - kRight
+      << "\" height=\"" << kLagHeight << "\" fill=\"#f8f4ee\"/>\n"
+      << "<text x=\"8\" y=\"" << top + 16 << "\" font-size=\"12\">lag, ms</text>\n"
+      << "<text x=\"8\" y=\"" << top + 30
+      << "\" font-size=\"10\" fill=\"#555\">microphone after</text>\n"
+      << "<text x=\"8\" y=\"" << top + 42 << "\" font-size=\"10\" fill=\"#555\">system</text>\n";
+  const std::vector<LagWindow> none;
+  const std::vector<LagWindow>& windows = audio != nullptr ? audio->lag.windows() : none;
+  const LagSummary summary = summariseLags(windows);
+  if (!summary.medianMs) {
+    out << "<text x=\"" << kLeft + 8 << "\" y=\"" << top + kLagHeight / 2 + 4
+        << "\" font-size=\"11\" fill=\"#555\">no common sound</text>\n";
+  }
+  const auto [low, high] = lagRange(windows);
+  const auto y = [&](double ms) {
+    return top + kLagHeight - (ms - low) / (high - low) * kLagHeight;
+  };
+  if (summary.medianMs) {
+    out << "<line x1=\"" << kLeft << "\" y1=\"" << number(y(*summary.medianMs)) << "\" x2=\""
+        << kWidth - kRight << "\" y2=\"" << number(y(*summary.medianMs))
+        << "\" stroke=\"#b85\" stroke-dasharray=\"4 3\"/>\n"
+        << "<text x=\"" << kWidth - kRight - 4 << "\" y=\"" << top + 11
+        << "\" text-anchor=\"end\" font-size=\"10\" fill=\"#555\">median "
+        << format("%+.2f", *summary.medianMs) << " ms</text>\n";
+    for (const double ms : {high, low}) {
+      out << "<text x=\"" << kLeft - 4 << "\" y=\"" << number(y(ms) + (ms == high ? 9 : -2))
+          << "\" text-anchor=\"end\" font-size=\"10\">" << number(ms) << "</text>\n";
+    }
+  }
+  for (const LagWindow& window : windows) {
+    const double x = axis.x(window.startMs + window.lengthMs / 2);
+    if (!window.lagMs) {
+      out << "<line x1=\"" << number(x) << "\" y1=\"" << top + kLagHeight - 4 << "\" x2=\""
+          << number(x) << "\" y2=\"" << top + kLagHeight << "\" stroke=\"#aaa\"/>\n";
+      continue;
+    }
+    out << "<circle cx=\"" << number(x) << "\" cy=\"" << number(y(*window.lagMs))
+        << "\" r=\"3\" fill=\"#a52\" fill-opacity=\"" << number(0.25 + 0.75 * window.coherence)
+        << "\"><title>" << number(window.startMs / 1000.0) << " s: " << *window.lagMs
+        << " ms, confidence " << window.coherence << "</title></circle>\n";
+  }
 }
 
 void drawChunks(std::ostream& out, const SourceTimeline& timeline, const TimeAxis& axis,
@@ -125,29 +235,36 @@ void drawAxis(std::ostream& out, const TimeAxis& axis, double top) {
   }
 }
 
-void drawRecording(std::ostream& out, const InspectedRecording& recording, double top) {
+void drawRecording(std::ostream& out, const InspectedRecording& recording,
+                   const RecordingAudio* audio, double top) {
   const TimeAxis axis(spanMs(recording));
   out << "<text x=\"8\" y=\"" << top + 17 << "\" font-size=\"14\" font-weight=\"bold\">"
       << "Recording " << recording.number << ": "
-      << escapeXml(recording.sessionId.value_or("(unknown session)")) << " — "
-      << escapeXml(describeEnd(recording)) << "</text>\n";
+      << escapeXml(recording.sessionId.value_or("(unknown session)")) << " \u2014 "
+      << escapeXml(describeEnd(recording)) << "</text>\n"
+      << "<text x=\"8\" y=\"" << top + 32 << "\" font-size=\"10\" fill=\"#555\">"
+      << "blue: lowest to highest sample per column; green: level from the status events (0 to "
+         "1); chunks below, gaps red, overlaps orange</text>\n";
   double y = top + kTitleHeight;
   for (const bool microphone : {true, false}) {
     const char* name = microphone ? "microphone" : "system";
-    out << "<text x=\"8\" y=\"" << y + kLevelHeight / 2 << "\" font-size=\"12\">" << name
-        << " level</text>\n";
-    drawLevel(out, recording, microphone, axis, y);
-    out << "<text x=\"8\" y=\"" << y + kLevelHeight + 16 << "\" font-size=\"12\">" << name
+    out << "<text x=\"8\" y=\"" << y + kWaveHeight / 2 << "\" font-size=\"12\">" << name
+        << "</text>\n";
+    drawWaveform(out, recording, audio != nullptr ? &audio->envelope(name) : nullptr, microphone,
+                 axis, y);
+    out << "<text x=\"8\" y=\"" << y + kWaveHeight + 16 << "\" font-size=\"12\">" << name
         << " chunks</text>\n";
-    drawChunks(out, recording.timeline(name), axis, y + kLevelHeight + 5);
+    drawChunks(out, recording.timeline(name), axis, y + kWaveHeight + 5);
     y += kSourceHeight;
   }
-  drawAxis(out, axis, y);
+  drawLagStrip(out, audio, axis, y);
+  drawAxis(out, axis, y + kLagHeight + 14);
 }
 
 }  // namespace
 
-void writeSvg(std::ostream& out, const std::vector<InspectedRecording>& recordings) {
+void writeSvg(std::ostream& out, const Inspector& inspector) {
+  const auto& recordings = inspector.recordings();
   const double height =
       std::max<double>(1, static_cast<double>(recordings.size())) * kRecordingHeight;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << height
@@ -157,7 +274,7 @@ void writeSvg(std::ostream& out, const std::vector<InspectedRecording>& recordin
     out << "<text x=\"8\" y=\"20\" font-size=\"14\">No recording in the stream.</text>\n";
   double top = 0;
   for (const InspectedRecording& recording : recordings) {
-    drawRecording(out, recording, top);
+    drawRecording(out, recording, inspector.audio(recording.number), top);
     top += kRecordingHeight;
   }
   out << "</svg>\n";
