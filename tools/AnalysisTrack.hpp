@@ -31,6 +31,13 @@ class AnalysisTrack {
   void dropBefore(std::int64_t index);
 
  private:
+  // The sums of slots [from, from + count), made room for; `from` not dropped.
+  float* slots(std::int64_t from, std::int64_t count);
+  // The quick way when every slot holds the same number of whole samples;
+  // false when they do not.
+  bool addWholeSlots(double startMs, std::span<const std::int16_t> samples,
+                     std::int64_t sampleRate);
+
   std::int64_t first_ = 0;  // the analysis sample sums_[0] stands for
   std::vector<float> sums_;
   std::vector<std::uint16_t> counts_;

@@ -1,6 +1,7 @@
 #include "Base64.hpp"
 
 #include <array>
+#include <cstdint>
 
 namespace mirevo::inspect {
 namespace {
@@ -20,6 +21,17 @@ constexpr std::array<int, 256> makeTable() {
 
 constexpr std::array<int, 256> kTable = makeTable();
 
+// The same without the solidus: the quick path of whole groups leaves every
+// solidus to the careful one, which takes it plain or as JSON's "\/" as the
+// text is.
+constexpr std::array<int, 256> makeEscapedTable() {
+  std::array<int, 256> table = makeTable();
+  table['/'] = kInvalid;
+  return table;
+}
+
+constexpr std::array<int, 256> kEscapedTable = makeEscapedTable();
+
 // The characters after the first '=' must complete the last group of four,
 // and the bits that group leaves over must be zero (canonical base64).
 bool endsWithPadding(std::string_view rest, int groupChars, std::uint32_t group,
@@ -36,31 +48,58 @@ bool endsWithPadding(std::string_view rest, int groupChars, std::uint32_t group,
   return false;
 }
 
-// `escaped`: the text is a JSON string body in which '/' is written "\/".
+// Decodes whole groups of four plain characters from text[i] on, as many as
+// come before an escape, the padding or the end: nearly all of the text.
+void decodePlainGroups(std::string_view text, std::size_t& i, std::uint8_t*& out) {
+  const auto* chars = reinterpret_cast<const unsigned char*>(text.data());
+  while (i + 4 <= text.size()) {
+    const int a = kEscapedTable[chars[i]], b = kEscapedTable[chars[i + 1]],
+              c = kEscapedTable[chars[i + 2]], d = kEscapedTable[chars[i + 3]];
+    if ((a | b | c | d) < 0) return;
+    const auto whole = static_cast<std::uint32_t>(a << 18 | b << 12 | c << 6 | d);
+    out[0] = static_cast<std::uint8_t>(whole >> 16);
+    out[1] = static_cast<std::uint8_t>(whole >> 8);
+    out[2] = static_cast<std::uint8_t>(whole);
+    out += 3;
+    i += 4;
+  }
+}
+
+// `escaped`: the text is a JSON string body in which '/' is written "\\/".
 bool decodeInto(std::string_view text, bool escaped, std::vector<std::uint8_t>& bytes) {
-  bytes.clear();
-  bytes.reserve(text.size() / 4 * 3);
+  const std::array<int, 256>& table = escaped ? kEscapedTable : kTable;
+  bytes.resize(text.size() / 4 * 3 + 3);
+  std::uint8_t* out = bytes.data();
   std::uint32_t group = 0;
   int groupChars = 0;
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (groupChars == 0) {
+      decodePlainGroups(text, i, out);
+      if (i == text.size()) break;
+    }
+    // One character at a time near an escape or the padding.
     const char c = text[i++];
-    int value = kTable[static_cast<unsigned char>(c)];
-    if (c == '/' && escaped) return false;
-    if (value == kInvalid) {
-      if (c == '=') return endsWithPadding(text.substr(i), groupChars, group, bytes);
+    int next = table[static_cast<unsigned char>(c)];
+    if (next == kInvalid) {
+      if (c == '=') {
+        bytes.resize(static_cast<std::size_t>(out - bytes.data()));
+        return endsWithPadding(text.substr(i), groupChars, group, bytes);
+      }
       if (!(escaped && c == '\\' && i < text.size() && text[i] == '/')) return false;
-      value = kSolidus;
+      next = kSolidus;
       ++i;
     }
-    group = (group << 6) | static_cast<std::uint32_t>(value);
+    group = (group << 6) | static_cast<std::uint32_t>(next);
     if (++groupChars == 4) {
-      bytes.push_back(static_cast<std::uint8_t>(group >> 16));
-      bytes.push_back(static_cast<std::uint8_t>(group >> 8));
-      bytes.push_back(static_cast<std::uint8_t>(group));
+      *out++ = static_cast<std::uint8_t>(group >> 16);
+      *out++ = static_cast<std::uint8_t>(group >> 8);
+      *out++ = static_cast<std::uint8_t>(group);
       group = 0;
       groupChars = 0;
     }
   }
+  bytes.resize(static_cast<std::size_t>(out - bytes.data()));
   return groupChars == 0;
 }
 

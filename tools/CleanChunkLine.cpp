@@ -37,13 +37,12 @@ class Cursor {
   // `plain`: printable ASCII only, with no escape and no solidus, so that the
   // text is the value.
   std::optional<std::string_view> string(bool plain) {
-    std::size_t end = 0;
-    while (end < text_.size() && text_[end] != '"') {
-      const unsigned char c = static_cast<unsigned char>(text_[end]);
-      if (plain && (c < 0x20 || c > 0x7E || c == '\\' || c == '/')) return std::nullopt;
-      ++end;
+    const std::size_t end = text_.find('"');
+    if (end == std::string_view::npos) return std::nullopt;
+    for (std::size_t i = 0; plain && i < end; ++i) {
+      const unsigned char c = static_cast<unsigned char>(text_[i]);
+      if (c < 0x20 || c > 0x7E || c == '\\' || c == '/') return std::nullopt;
     }
-    if (end == text_.size()) return std::nullopt;
     const std::string_view body = text_.substr(0, end);
     text_.remove_prefix(end + 1);
     return body;

@@ -48,10 +48,16 @@ void Envelope::add(double startMs, std::span<const std::int16_t> samples, std::i
     const double end = std::ceil((nextStart - startMs) * samplesPerMs);
     const std::size_t last =
         std::clamp<std::size_t>(static_cast<std::size_t>(end), first + 1, samples.size());
-    const auto [low, high] =
-        std::minmax_element(samples.begin() + static_cast<std::ptrdiff_t>(first),
-                            samples.begin() + static_cast<std::ptrdiff_t>(last));
-    merge(buckets_[std::min(bucket, buckets_.size() - 1)], {*low, *high, true});
+    // Plain values rather than minmax_element's iterators: the compiler
+    // vectorises this loop.
+    std::int16_t low = samples[first];
+    std::int16_t high = samples[first];
+    for (std::size_t i = first + 1; i < last; ++i) {
+      low = std::min(low, samples[i]);
+      high = std::max(high, samples[i]);
+    }
+    merge(buckets_[std::min(bucket, buckets_.size() - 1)], {low, high, true});
+
     first = last;
   }
 }

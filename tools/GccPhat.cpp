@@ -75,7 +75,7 @@ CorrelationPeak GccPhat::correlate(std::span<const float> earlier, std::span<con
   for (std::size_t bin = 0; bin <= size_ / 2; ++bin) {
     const double re = cross[bin][0] * other[bin][0] + cross[bin][1] * other[bin][1];
     const double im = cross[bin][0] * other[bin][1] - cross[bin][1] * other[bin][0];
-    const double size = std::hypot(re, im);
+    const double size = std::sqrt(re * re + im * im);
     const bool inBand = bin >= lowBin_ && bin <= highBin_ && size > 0.0;
     cross[bin][0] = inBand ? re / size : 0.0;
     cross[bin][1] = inBand ? im / size : 0.0;

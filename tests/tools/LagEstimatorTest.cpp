@@ -25,6 +25,7 @@ struct LagCase {
   double startLagMs;           // the microphone's lag behind the system audio at 0 s
   double growthMsPerMinute;    // how the lag changes (a drifting clock)
   bool microphoneHearsSystem;  // false: two unrelated signals
+  std::int64_t sampleRate = 48000;
 };
 
 double truthMs(const LagCase& c, double seconds) {
@@ -39,6 +40,7 @@ std::string streamOf(const LagCase& c) {
   const SpeechLikeSignal speaker(2);
   mirevo::testing::TwoSourceRecording recording;
   recording.seconds = c.seconds;
+  recording.sampleRate = c.sampleRate;
   recording.system = [&](double t) { return played.at(t); };
   recording.microphone = [&](double t) {
     const double echo = c.microphoneHearsSystem ? 0.5 * played.at(t - truthMs(c, t) / 1000.0) : 0;
@@ -51,10 +53,9 @@ std::string streamOf(const LagCase& c) {
 
 TEST(LagEstimator, FindsTheLagOfEachWindowWithinHalfAMillisecond) {
   const LagCase cases[] = {
-      {"fixed lag", 24, 12.53, 0.0, true},
-      {"microphone earlier", 16, -4.2, 0.0, true},
-      {"growing lag", 60, 2.0, 6.0, true},
-      {"no common sound", 24, 0.0, 0.0, false},
+      {"fixed lag", 24, 12.53, 0.0, true},         {"microphone earlier", 16, -4.2, 0.0, true},
+      {"growing lag", 60, 2.0, 6.0, true},         {"no common sound", 24, 0.0, 0.0, false},
+      {"at 44.1 kHz", 16, 7.77, 0.0, true, 44100},
   };
   for (const LagCase& c : cases) {
     SCOPED_TRACE(c.name);
