@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -177,14 +178,15 @@ void drawLagStrip(std::ostream& out, const RecordingAudio* audio, const TimeAxis
     out << "<line x1=\"" << kLeft << "\" y1=\"" << number(y(*summary.medianMs)) << "\" x2=\""
         << kWidth - kRight << "\" y2=\"" << number(y(*summary.medianMs))
         << "\" stroke=\"#b85\" stroke-dasharray=\"4 3\"/>\n"
-        << "<text x=\"" << kWidth - kRight - 4 << "\" y=\"" << top + 11
-        << "\" text-anchor=\"end\" font-size=\"10\" fill=\"#555\">median "
-        << format("%+.2f", *summary.medianMs) << " ms</text>\n";
+        << "<text x=\"8\" y=\"" << top + 54 << "\" font-size=\"10\" fill=\"#b85\">median "
+        << format("%+.2f", *summary.medianMs) << "</text>\n";
     for (const double ms : {high, low}) {
       out << "<text x=\"" << kLeft - 4 << "\" y=\"" << number(y(ms) + (ms == high ? 9 : -2))
           << "\" text-anchor=\"end\" font-size=\"10\">" << number(ms) << "</text>\n";
     }
   }
+  // Smaller dots where they would crowd.
+  const double radius = axis.x(LagEstimator::kWindowMs) - axis.x(0) < 6 ? 1.5 : 3;
   for (const LagWindow& window : windows) {
     const double x = axis.x(window.startMs + window.lengthMs / 2);
     if (!window.lagMs) {
@@ -192,24 +194,38 @@ void drawLagStrip(std::ostream& out, const RecordingAudio* audio, const TimeAxis
           << number(x) << "\" y2=\"" << top + kLagHeight << "\" stroke=\"#aaa\"/>\n";
       continue;
     }
-    out << "<circle cx=\"" << number(x) << "\" cy=\"" << number(y(*window.lagMs))
-        << "\" r=\"3\" fill=\"#a52\" fill-opacity=\"" << number(0.25 + 0.75 * window.coherence)
+    out << "<circle cx=\"" << number(x) << "\" cy=\"" << number(y(*window.lagMs)) << "\" r=\""
+        << radius << "\" fill=\"#a52\" fill-opacity=\"" << number(0.25 + 0.75 * window.coherence)
         << "\"><title>" << number(window.startMs / 1000.0) << " s: " << *window.lagMs
         << " ms, confidence " << window.coherence << "</title></circle>\n";
   }
 }
 
+// Each chunk as a rectangle in alternating blues; where a second of audio is
+// narrower than a few units (a long recording), each run of chunks without a
+// break between them as one rectangle instead.
 void drawChunks(std::ostream& out, const SourceTimeline& timeline, const TimeAxis& axis,
                 double top) {
+  std::set<std::int64_t> breakLines;
+  for (const Break& gap : timeline.breaks) breakLines.insert(gap.line);
+  const bool asRuns = axis.x(1000.0) - axis.x(0.0) < 4.0;
+  const auto& chunks = timeline.chunks;
   bool shade = false;
-  for (const ChunkSpan& chunk : timeline.chunks) {
-    const double from = static_cast<double>(chunk.startedAtMs);
+  for (std::size_t first = 0; first < chunks.size();) {
+    std::size_t end = first + 1;
+    while (asRuns && end < chunks.size() && !breakLines.contains(chunks[end].line)) ++end;
+    const ChunkSpan& last = chunks[end - 1];
+    const double from = static_cast<double>(chunks[first].startedAtMs);
+    const double to = static_cast<double>(last.startedAtMs) + last.lengthMs;
     out << "<rect x=\"" << number(axis.x(from)) << "\" y=\"" << top << "\" width=\""
-        << number(std::max(0.5, axis.x(from + chunk.lengthMs) - axis.x(from))) << "\" height=\""
-        << kBarHeight << "\" fill=\"" << (shade ? "#58c" : "#37a") << "\"><title>sequence "
-        << chunk.sequence << ", " << chunk.startedAtMs << " ms, " << chunk.sampleRate
+        << number(std::max(0.5, axis.x(to) - axis.x(from))) << "\" height=\"" << kBarHeight
+        << "\" fill=\"" << (shade ? "#58c" : "#37a") << "\"><title>sequence "
+        << chunks[first].sequence;
+    if (end - first > 1) out << ".." << last.sequence;
+    out << ", " << chunks[first].startedAtMs << " ms, " << chunks[first].sampleRate
         << " Hz</title></rect>\n";
     shade = !shade;
+    first = end;
   }
   for (const Break& gap : timeline.breaks) {
     const bool isGap = gap.kind == Break::Kind::gap;
