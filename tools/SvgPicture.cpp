@@ -170,7 +170,10 @@ void drawLagStrip(std::ostream& out, const RecordingAudio* audio, const TimeAxis
     out << "<text x=\"" << kLeft + 8 << "\" y=\"" << top + kLagHeight / 2 + 4
         << "\" font-size=\"11\" fill=\"#555\">no common sound</text>\n";
   }
-  const auto [low, high] = lagRange(windows);
+  // Plain names: clang before 16 captures no structured binding in a lambda.
+  const std::pair<double, double> range = lagRange(windows);
+  const double low = range.first;
+  const double high = range.second;
   const auto y = [&](double ms) {
     return top + kLagHeight - (ms - low) / (high - low) * kLagHeight;
   };
