@@ -82,9 +82,11 @@ void writeLagRow(std::ostream& out, const std::vector<LagWindow>& windows, std::
     lowest = std::min(lowest, windows[i].coherence);
     highest = std::max(highest, windows[i].coherence);
   }
-  out << signedMs(*rows.medianMs) << ", confidence " << format("%.2f", lowest);
+  const std::string low = format("%.2f", lowest);
+  const std::string high = format("%.2f", highest);
+  out << signedMs(*rows.medianMs) << ", confidence " << low;
   if (to - from > 1) {
-    if (highest > lowest) out << '-' << format("%.2f", highest);
+    if (high != low) out << '-' << high;
     out << " (median of " << rows.withCommonSound << " of " << rows.windows << " windows)";
   }
   out << '\n';
@@ -102,7 +104,9 @@ void writeLag(std::ostream& out, const Inspector& inspector, const InspectedReco
   }
   out << "median " << signedMs(*summary.medianMs);
   if (summary.driftMsPerMinute) {
-    out << ", drift " << format("%+.3f", *summary.driftMsPerMinute) << " ms/min (from "
+    // Rounded first, so that a drift of nothing reads "+0.000", not "-0.000".
+    const double drift = std::round(*summary.driftMsPerMinute * 1000.0) / 1000.0;
+    out << ", drift " << format("%+.3f", drift == 0.0 ? 0.0 : drift) << " ms/min (from "
         << signedMs(*summary.firstMs) << " in the first windows to " << signedMs(*summary.lastMs)
         << " in the last)";
   }
