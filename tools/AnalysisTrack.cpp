@@ -73,6 +73,15 @@ void AnalysisTrack::read(std::int64_t from, std::span<float> out) const {
   }
 }
 
+bool AnalysisTrack::holdsAudio(std::int64_t from, std::int64_t count) const {
+  const std::int64_t begin = std::max<std::int64_t>(from - first_, 0);
+  const std::int64_t end =
+      std::min<std::int64_t>(from + count - first_, static_cast<std::int64_t>(counts_.size()));
+  for (std::int64_t at = begin; at < end; ++at)
+    if (counts_[static_cast<std::size_t>(at)] > 0) return true;
+  return false;
+}
+
 void AnalysisTrack::dropBefore(std::int64_t index) {
   if (index <= first_) return;
   const auto count = static_cast<std::size_t>(

@@ -27,6 +27,10 @@ class AnalysisTrack {
   // Analysis samples [from, from + out.size()) as -1..1, silence where none was written.
   void read(std::int64_t from, std::span<float> out) const;
 
+  // Whether any audio fell within [from, from + count) (silence counts; a gap
+  // does not).
+  bool holdsAudio(std::int64_t from, std::int64_t count) const;
+
   // Forgets every analysis sample before `index`.
   void dropBefore(std::int64_t index);
 

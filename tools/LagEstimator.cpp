@@ -34,14 +34,32 @@ LagEstimator::LagEstimator() : microphoneWindow_(kWindow), systemWindow_(kWindow
 
 void LagEstimator::addMicrophone(double startMs, std::span<const std::int16_t> samples,
                                  std::int64_t sampleRate) {
+  catchUpTo(startMs);
   microphone_.add(startMs, samples, sampleRate);
   analyseReadyWindows(false);
 }
 
 void LagEstimator::addSystem(double startMs, std::span<const std::int16_t> samples,
                              std::int64_t sampleRate) {
+  catchUpTo(startMs);
   system_.add(startMs, samples, sampleRate);
   analyseReadyWindows(false);
+}
+
+void LagEstimator::catchUpTo(double startMs) {
+  const auto slot = static_cast<std::int64_t>(std::floor(startMs * kRate / 1000.0));
+  while (slot - nextWindow_ > kWindow + kMaxLead) {
+    if (std::max(microphone_.end(), system_.end()) > nextWindow_) {
+      // What both sources have there; the other's audio for it, should it
+      // still come, is left out.
+      analyse(kWindow);
+      continue;
+    }
+    // Neither source has audio from here up to the jump: no windows there.
+    nextWindow_ = std::max(nextWindow_ + kWindow, (slot - kMaxLead) / kWindow * kWindow);
+    microphone_.dropBefore(nextWindow_);
+    system_.dropBefore(nextWindow_);
+  }
 }
 
 void LagEstimator::finish() {
@@ -65,6 +83,15 @@ void LagEstimator::analyseReadyWindows(bool atEnd) {
 }
 
 void LagEstimator::analyse(std::int64_t length) {
+  const bool any =
+      microphone_.holdsAudio(nextWindow_, length) || system_.holdsAudio(nextWindow_, length);
+  if (!any) {
+    // Time without audio in either source (a gap in both) has no window.
+    nextWindow_ += length;
+    microphone_.dropBefore(nextWindow_);
+    system_.dropBefore(nextWindow_);
+    return;
+  }
   const auto count = static_cast<std::size_t>(length);
   std::fill(microphoneWindow_.begin(), microphoneWindow_.end(), 0.0f);
   std::fill(systemWindow_.begin(), systemWindow_.end(), 0.0f);

@@ -8,7 +8,8 @@
 // audio not yet analysed. When one source runs more than two minutes ahead
 // of the other (a source that stopped delivering), the windows behind it are
 // analysed with what the other has, and audio arriving later for them is
-// left out.
+// left out. Time in which neither source has audio (a gap in both, a jump far
+// ahead) is skipped: it has no windows.
 //
 // Threads: one caller at a time.
 #pragma once
@@ -48,6 +49,9 @@ class LagEstimator {
   const std::vector<LagWindow>& windows() const { return windows_; }
 
  private:
+  // Before audio from `startMs` on: analyses or skips the windows too far
+  // behind it, so that no track ever holds more than the lead.
+  void catchUpTo(double startMs);
   void analyseReadyWindows(bool atEnd);
   void analyse(std::int64_t length);
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Inspector.hpp"
 #include "LagSummary.hpp"
@@ -86,6 +87,35 @@ TEST(LagEstimator, FindsTheLagOfEachWindowWithinHalfAMillisecond) {
     EXPECT_NEAR(*summary.driftMsPerMinute, c.growthMsPerMinute, 0.25);
     std::printf("%s: worst window off by %.3f ms, median %.3f ms, drift %.3f ms/min\n",
                 c.name.c_str(), worst, *summary.medianMs, *summary.driftMsPerMinute);
+  }
+}
+
+// Audio after an hour without any, or after a jump of a century, costs
+// neither memory nor windows: the empty time is skipped, and the lag is
+// found on both sides of it.
+TEST(LagEstimator, SkipsTimeWithoutAudioInEitherSource) {
+  const SpeechLikeSignal played(1);
+  for (const double jumpMs : {3600e3, 3.2e12}) {
+    LagEstimator estimator;
+    for (const double startMs : {0.0, 4000.0, jumpMs, jumpMs + 4000.0}) {
+      std::vector<std::int16_t> system(192000);  // 4 s at 48 kHz
+      std::vector<std::int16_t> microphone(system.size());
+      for (std::size_t i = 0; i < system.size(); ++i) {
+        const double t = static_cast<double>(i) / 48000.0 + startMs / 1000.0 - jumpMs / 1000.0;
+        system[i] = static_cast<std::int16_t>(std::lround(20000 * played.at(t)));
+        microphone[i] = static_cast<std::int16_t>(std::lround(10000 * played.at(t - 0.0031)));
+      }
+      estimator.addSystem(startMs, system, 48000);
+      estimator.addMicrophone(startMs, microphone, 48000);
+    }
+    estimator.finish();
+    const auto& windows = estimator.windows();
+    ASSERT_EQ(windows.size(), 4u) << jumpMs;
+    for (const LagWindow& window : windows) {
+      ASSERT_TRUE(window.lagMs) << window.startMs;
+      EXPECT_NEAR(*window.lagMs, 3.1, 0.5) << window.startMs;
+    }
+    EXPECT_DOUBLE_EQ(windows[2].startMs, jumpMs);
   }
 }
 
