@@ -91,4 +91,11 @@ void AnalysisTrack::dropBefore(std::int64_t index) {
   first_ = index;
 }
 
+void AnalysisTrack::release() {
+  first_ = end();
+  // Assigning {} would keep the room (it is an empty list assigned).
+  sums_ = std::vector<float>();
+  counts_ = std::vector<std::uint16_t>();
+}
+
 }  // namespace mirevo::inspect

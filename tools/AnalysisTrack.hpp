@@ -34,6 +34,9 @@ class AnalysisTrack {
   // Forgets every analysis sample before `index`.
   void dropBefore(std::int64_t index);
 
+  // Forgets everything and frees its room: the recording is over.
+  void release();
+
  private:
   // The sums of slots [from, from + count), made room for; `from` not dropped.
   float* slots(std::int64_t from, std::int64_t count);

@@ -24,7 +24,9 @@ struct EnvelopeColumn {
 
 class Envelope {
  public:
-  explicit Envelope(std::size_t bucketCount = 32768);
+  // The default keeps at least five buckets to each of a picture's columns
+  // in 48 KiB: a stream of many recordings keeps one envelope per source of each.
+  explicit Envelope(std::size_t bucketCount = 8192);
 
   // `samples` at `sampleRate`, the first at `startMs` from the recording's start.
   void add(double startMs, std::span<const std::int16_t> samples, std::int64_t sampleRate);

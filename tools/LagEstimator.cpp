@@ -30,8 +30,6 @@ double rootMeanSquare(std::span<const float> samples) {
 
 }  // namespace
 
-LagEstimator::LagEstimator() : microphoneWindow_(kWindow), systemWindow_(kWindow) {}
-
 void LagEstimator::addMicrophone(double startMs, std::span<const std::int16_t> samples,
                                  std::int64_t sampleRate) {
   catchUpTo(startMs);
@@ -64,6 +62,12 @@ void LagEstimator::catchUpTo(double startMs) {
 
 void LagEstimator::finish() {
   analyseReadyWindows(true);
+  // The recording is over; a stream of many keeps only their windows.
+  correlator_.reset();
+  microphone_.release();
+  system_.release();
+  microphoneWindow_ = std::vector<float>();
+  systemWindow_ = std::vector<float>();
 }
 
 void LagEstimator::analyseReadyWindows(bool atEnd) {
@@ -93,8 +97,8 @@ void LagEstimator::analyse(std::int64_t length) {
     return;
   }
   const auto count = static_cast<std::size_t>(length);
-  std::fill(microphoneWindow_.begin(), microphoneWindow_.end(), 0.0f);
-  std::fill(systemWindow_.begin(), systemWindow_.end(), 0.0f);
+  microphoneWindow_.assign(kWindow, 0.0f);
+  systemWindow_.assign(kWindow, 0.0f);
   microphone_.read(nextWindow_, std::span(microphoneWindow_).first(count));
   system_.read(nextWindow_, std::span(systemWindow_).first(count));
   LagWindow window{static_cast<double>(nextWindow_) * 1000.0 / kRate,

@@ -37,13 +37,12 @@ class LagEstimator {
   static constexpr double kWindowMs = 4000.0;
   static constexpr double kMaxLagMs = 500.0;
 
-  LagEstimator();
-
   void addMicrophone(double startMs, std::span<const std::int16_t> samples,
                      std::int64_t sampleRate);
   void addSystem(double startMs, std::span<const std::int16_t> samples, std::int64_t sampleRate);
 
-  // Analyses what is left, the last window too when it is at least half long.
+  // Analyses what is left, the last window too when it is at least half
+  // long, and lets go of all but the windows' results.
   void finish();
 
   const std::vector<LagWindow>& windows() const { return windows_; }
