@@ -256,7 +256,7 @@ echo
 say "recorded with $mode; files in $out:"
 say "  events.jsonl    the agent's event stream"
 for wav in "$out"/*.wav; do [[ -e $wav ]] && say "  $(basename "$wav")  $(basename "$wav" .wav | sed 's/.*-//') audio"; done
-say "  recording.svg   levels and chunk timeline"
+say "  recording.svg   waveforms, chunk timelines and the lag between the sources"
 say "  report.txt      the report above"
 if ((inspected != 0)); then
   say "the inspector found protocol violations (exit status $inspected)"

@@ -23,9 +23,9 @@ command -v brew >/dev/null 2>&1 ||
   stop "Homebrew is missing: install it from https://brew.sh, then run this again."
 
 # What the build and the tests need, and no more: the agent itself links
-# only the system's frameworks; libsndfile is the inspector's, googletest the
-# tests', bash 4.4 or later record-demo.sh's (macOS ships 3.2).
-packages=(cmake ninja nlohmann-json libsndfile googletest bash)
+# only the system's frameworks; libsndfile and fftw are the inspector's,
+# googletest the tests', bash 4.4 or later record-demo.sh's (macOS ships 3.2).
+packages=(cmake ninja nlohmann-json libsndfile fftw googletest bash)
 
 missing=()
 for package in "${packages[@]}"; do

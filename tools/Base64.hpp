@@ -16,4 +16,10 @@ namespace mirevo::inspect {
 // or padding anywhere but at the end.
 std::optional<std::vector<std::uint8_t>> decodeBase64(std::string_view text);
 
+// The same for base64 as it stands, unread, inside a JSON string of the
+// agent's: every '/' written "\/". A bare '/' or any other escape is refused.
+// Decodes into `bytes` (whose room is reused from call to call); false when
+// the text is not well-formed.
+bool decodeJsonEscapedBase64(std::string_view jsonText, std::vector<std::uint8_t>& bytes);
+
 }  // namespace mirevo::inspect

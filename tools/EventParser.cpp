@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Base64.hpp"
+#include "CleanChunkLine.hpp"
 #include "LineFormat.hpp"
 
 namespace mirevo::inspect {
@@ -120,13 +121,6 @@ void expectText(Fields& fields, const std::optional<std::string>& value, const c
   for (std::string_view text : allowed)
     if (*value == text) return;
   fields.problem(std::string("key \"") + key + "\" has the unexpected value \"" + *value + "\"");
-}
-
-std::vector<std::int16_t> littleEndianSamples(const std::vector<std::uint8_t>& bytes) {
-  std::vector<std::int16_t> samples(bytes.size() / 2);
-  for (std::size_t i = 0; i < samples.size(); ++i)
-    samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  return samples;
 }
 
 std::optional<Event> readAudioChunk(Fields& fields) {
@@ -269,6 +263,13 @@ std::optional<Event> readEvent(const Json& object, std::vector<std::string>& pro
 
 }  // namespace
 
+std::vector<std::int16_t> littleEndianSamples(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::int16_t> samples(bytes.size() / 2);
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<std::int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return samples;
+}
+
 std::int64_t expectedDurationMs(std::size_t samples, std::int64_t sampleRate) {
   const double ms = static_cast<double>(samples) / static_cast<double>(sampleRate) * 1000.0;
   return std::max<std::int64_t>(1, std::llround(ms));
@@ -276,6 +277,10 @@ std::int64_t expectedDurationMs(std::size_t samples, std::int64_t sampleRate) {
 
 ParsedLine parseEventLine(std::string_view line) {
   ParsedLine parsed;
+  if (auto chunk = readCleanChunkLine(line)) {
+    parsed.event = std::move(*chunk);
+    return parsed;
+  }
   const Json object = Json::parse(line, nullptr, /*allow_exceptions=*/false);
   if (object.is_discarded()) {
     parsed.problems.push_back(line.empty() ? "is empty" : "is not JSON");

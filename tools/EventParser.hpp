@@ -6,6 +6,7 @@
 // Threads: any; no shared state.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,5 +29,8 @@ ParsedLine parseEventLine(std::string_view line);
 // The chunk's length in whole milliseconds as the agent must write it:
 // samples / rate × 1000, rounded half away from zero, at least 1.
 std::int64_t expectedDurationMs(std::size_t samples, std::int64_t sampleRate);
+
+// 16-bit little-endian PCM as samples (an odd last byte is left out).
+std::vector<std::int16_t> littleEndianSamples(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace mirevo::inspect

@@ -27,7 +27,27 @@ void Inspector::readLine(std::string_view line) {
 }
 
 void Inspector::placeAudio(const AudioChunkEvent& chunk, const ChunkPlacement& placement) {
-  if (!wavFolder_ || chunk.samples.empty()) return;
+  if (chunk.samples.empty()) return;
+  auto& audio = audio_[placement.recording];
+  if (!audio) {
+    // A new recording: the ones before it have ended.
+    for (auto& [number, earlier] : audio_)
+      if (earlier) earlier->lag.finish();
+    audio = std::make_unique<RecordingAudio>();
+  }
+  const bool microphone = chunk.source == "microphone";
+  (microphone ? audio->microphone : audio->system)
+      .add(placement.startMs, chunk.samples, chunk.sampleRate);
+  if (microphone) {
+    audio->lag.addMicrophone(placement.startMs, chunk.samples, chunk.sampleRate);
+  } else {
+    audio->lag.addSystem(placement.startMs, chunk.samples, chunk.sampleRate);
+  }
+  writeWav(chunk, placement);
+}
+
+void Inspector::writeWav(const AudioChunkEvent& chunk, const ChunkPlacement& placement) {
+  if (!wavFolder_) return;
   const auto key = std::make_pair(placement.recording, chunk.source);
   auto& track = tracks_[key];
   if (!track) {
@@ -39,8 +59,14 @@ void Inspector::placeAudio(const AudioChunkEvent& chunk, const ChunkPlacement& p
   track->place(chunk, placement.continues);
 }
 
+const RecordingAudio* Inspector::audio(int number) const {
+  const auto found = audio_.find(number);
+  return found == audio_.end() ? nullptr : found->second.get();
+}
+
 void Inspector::finish() {
   tracks_.clear();
+  for (auto& [number, audio] : audio_) audio->lag.finish();
 }
 
 }  // namespace mirevo::inspect

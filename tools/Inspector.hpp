@@ -1,6 +1,7 @@
 // Reads an event stream line by line: checks each line and the stream as a
-// whole, gathers the recordings, and writes each source's audio to a WAV file
-// when a folder is given.
+// whole, gathers the recordings, draws each source's envelope and measures
+// the lag between the sources, and writes each source's audio to a WAV file
+// when a folder is given. Memory stays bounded however long the stream.
 //
 // Threads: one caller at a time.
 #pragma once
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "RecordingAudio.hpp"
 #include "StreamChecker.hpp"
 #include "WavTrack.hpp"
 
@@ -32,7 +34,8 @@ class Inspector {
   // One line, without its line feed.
   void readLine(std::string_view line);
 
-  // Closes the WAV files so that their headers are complete.
+  // Closes the WAV files so that their headers are complete, and analyses
+  // the lag's last windows.
   void finish();
 
   const std::vector<Violation>& violations() const { return violations_; }
@@ -43,15 +46,19 @@ class Inspector {
     return wavFiles_;
   }
   std::int64_t lineCount() const { return lineNumber_; }
+  // The audio of the recording numbered `number`, or nothing when it had none.
+  const RecordingAudio* audio(int number) const;
 
  private:
   void placeAudio(const AudioChunkEvent& chunk, const ChunkPlacement& placement);
+  void writeWav(const AudioChunkEvent& chunk, const ChunkPlacement& placement);
 
   std::optional<std::filesystem::path> wavFolder_;
   StreamChecker checker_;
   std::vector<Violation> violations_;
   std::map<std::pair<int, std::string>, std::unique_ptr<WavTrack>> tracks_;
   std::map<std::pair<int, std::string>, std::filesystem::path> wavFiles_;
+  std::map<int, std::unique_ptr<RecordingAudio>> audio_;
   std::int64_t lineNumber_ = 0;
 };
 

@@ -1,8 +1,11 @@
 #include "Report.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
+
+#include "LagSummary.hpp"
 
 namespace mirevo::inspect {
 namespace {
@@ -56,6 +59,66 @@ void writeSource(std::ostream& out, const Inspector& inspector, const InspectedR
   if (wav != inspector.wavFiles().end()) out << "    wav: " << wav->second.string() << '\n';
 }
 
+std::string signedMs(double ms) {
+  return format("%+.2f ms", ms);
+}
+
+// A row of the lag table: one window, or several in a long recording.
+void writeLagRow(std::ostream& out, const std::vector<LagWindow>& windows, std::size_t from,
+                 std::size_t to) {
+  const LagSummary rows = summariseLags({windows.begin() + static_cast<std::ptrdiff_t>(from),
+                                         windows.begin() + static_cast<std::ptrdiff_t>(to)});
+  out << "    " << seconds(windows[from].startMs);
+  if (to - from > 1) out << " to " << seconds(windows[to - 1].startMs + windows[to - 1].lengthMs);
+  out << ": ";
+  if (!rows.medianMs) {
+    out << "no common sound\n";
+    return;
+  }
+  double lowest = 1.0;
+  double highest = 0.0;
+  for (std::size_t i = from; i < to; ++i) {
+    if (!windows[i].lagMs) continue;
+    lowest = std::min(lowest, windows[i].coherence);
+    highest = std::max(highest, windows[i].coherence);
+  }
+  const std::string low = format("%.2f", lowest);
+  const std::string high = format("%.2f", highest);
+  out << signedMs(*rows.medianMs) << ", confidence " << low;
+  if (to - from > 1) {
+    if (high != low) out << '-' << high;
+    out << " (median of " << rows.withCommonSound << " of " << rows.windows << " windows)";
+  }
+  out << '\n';
+}
+
+void writeLag(std::ostream& out, const Inspector& inspector, const InspectedRecording& recording) {
+  const RecordingAudio* audio = inspector.audio(recording.number);
+  if (audio == nullptr || audio->lag.windows().empty()) return;
+  const std::vector<LagWindow>& windows = audio->lag.windows();
+  const LagSummary summary = summariseLags(windows);
+  out << "  lag (microphone after system): ";
+  if (!summary.medianMs) {
+    out << "no common sound in any of the " << summary.windows << " window(s)\n";
+    return;
+  }
+  out << "median " << signedMs(*summary.medianMs);
+  if (summary.driftMsPerMinute) {
+    // Rounded first, so that a drift of nothing reads "+0.000", not "-0.000".
+    const double drift = std::round(*summary.driftMsPerMinute * 1000.0) / 1000.0;
+    out << ", drift " << format("%+.3f", drift == 0.0 ? 0.0 : drift) << " ms/min (from "
+        << signedMs(*summary.firstMs) << " in the first windows to " << signedMs(*summary.lastMs)
+        << " in the last)";
+  }
+  out << "; common sound in " << summary.withCommonSound << " of " << summary.windows
+      << " window(s) of " << format("%.0f", LagEstimator::kWindowMs / 1000.0) << " s\n";
+  // A long recording gets one row per group of windows, at most this many rows.
+  constexpr std::size_t kRows = 60;
+  const std::size_t perRow = (windows.size() + kRows - 1) / kRows;
+  for (std::size_t from = 0; from < windows.size(); from += perRow)
+    writeLagRow(out, windows, from, std::min(windows.size(), from + perRow));
+}
+
 void writeRecording(std::ostream& out, const Inspector& inspector,
                     const InspectedRecording& recording) {
   out << "Recording " << recording.number << ": session "
@@ -67,6 +130,7 @@ void writeRecording(std::ostream& out, const Inspector& inspector,
       << "; " << describeEnd(recording) << '\n';
   writeSource(out, inspector, recording, "microphone");
   writeSource(out, inspector, recording, "system");
+  writeLag(out, inspector, recording);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The text report of an inspected stream: per recording how it ended and per
 // source its chunks, audio duration, sample rates, breaks, sequence, levels
-// and WAV file; then the other events worth knowing and every violation.
+// and WAV file, and the lag between the sources (its median, its drift and
+// each window's); then the other events worth knowing and every violation.
 //
 // Threads: any; reads only what it is given.
 #pragma once

@@ -107,8 +107,9 @@ std::optional<ChunkPlacement> StreamChecker::acceptChunk(std::int64_t line,
   SourceProgress& source = chunk.source == "microphone" ? progress.microphone : progress.system;
   SourceTimeline& timeline = recording->timeline(chunk.source);
   checkSequence(line, chunk, source, timeline, violations);
-  const bool continues = continuesTimeline(line, chunk, source, timeline);
-  return ChunkPlacement{recording->number, continues};
+  ChunkPlacement placement = placeOnTimeline(line, chunk, source, timeline);
+  placement.recording = recording->number;
+  return placement;
 }
 
 void StreamChecker::checkSequence(std::int64_t line, const AudioChunkEvent& chunk,
@@ -125,8 +126,8 @@ void StreamChecker::checkSequence(std::int64_t line, const AudioChunkEvent& chun
   progress.nextSequence = std::max(progress.nextSequence, chunk.sequence + 1);
 }
 
-bool StreamChecker::continuesTimeline(std::int64_t line, const AudioChunkEvent& chunk,
-                                      SourceProgress& progress, SourceTimeline& timeline) {
+ChunkPlacement StreamChecker::placeOnTimeline(std::int64_t line, const AudioChunkEvent& chunk,
+                                              SourceProgress& progress, SourceTimeline& timeline) {
   const double lengthMs =
       static_cast<double>(chunk.samples.size()) / static_cast<double>(chunk.sampleRate) * 1000.0;
   bool continues = false;
@@ -146,7 +147,7 @@ bool StreamChecker::continuesTimeline(std::int64_t line, const AudioChunkEvent& 
   timeline.sampleRates.insert(chunk.sampleRate);
   timeline.samples += static_cast<std::int64_t>(chunk.samples.size());
   timeline.audioMs += lengthMs;
-  return continues;
+  return ChunkPlacement{0, continues, startMs};
 }
 
 void StreamChecker::acceptStatus(std::int64_t line, const StatusEvent& status,

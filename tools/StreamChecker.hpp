@@ -36,6 +36,9 @@ struct ChunkPlacement {
   // True when the chunk begins where the previous chunk of its source ended
   // (within the 1 ms that rounding to whole milliseconds allows).
   bool continues = false;
+  // Where the chunk begins on the recording's time axis: where the previous
+  // one ended when it continues it, free of that rounding; else `startedAtMs`.
+  double startMs = 0.0;
 };
 
 class StreamChecker {
@@ -70,8 +73,9 @@ class StreamChecker {
   InspectedRecording* inProgress();
   InspectedRecording* lastEnded();
   InspectedRecording& begin();
-  bool continuesTimeline(std::int64_t line, const AudioChunkEvent& chunk, SourceProgress& progress,
-                         SourceTimeline& timeline);
+  // Measures the chunk into its source's timeline and says where it goes.
+  ChunkPlacement placeOnTimeline(std::int64_t line, const AudioChunkEvent& chunk,
+                                 SourceProgress& progress, SourceTimeline& timeline);
   void checkSequence(std::int64_t line, const AudioChunkEvent& chunk, SourceProgress& progress,
                      SourceTimeline& timeline, std::vector<Violation>& violations);
 

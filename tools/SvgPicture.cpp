@@ -1,28 +1,25 @@
 #include "SvgPicture.hpp"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
+
+#include "SvgLagStrip.hpp"
+#include "SvgLayout.hpp"
+#include "SvgWaveform.hpp"
 
 namespace mirevo::inspect {
 namespace {
 
-constexpr double kWidth = 960;
-constexpr double kLeft = 130;  // room for the row labels
-constexpr double kRight = 20;
-constexpr double kLevelHeight = 60;
-constexpr double kBarHeight = 14;
-constexpr double kSourceHeight = kLevelHeight + kBarHeight + 22;
-constexpr double kTitleHeight = 26;
-constexpr double kAxisHeight = 26;
-constexpr double kRecordingHeight = kTitleHeight + 2 * kSourceHeight + kAxisHeight;
+using namespace svg;
 
-std::string number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
-  return text;
-}
+constexpr double kBarHeight = 14;
+constexpr double kSourceHeight = kWaveHeight + kBarHeight + 22;
+constexpr double kTitleHeight = 40;
+constexpr double kAxisHeight = 26;
+constexpr double kRecordingHeight =
+    kTitleHeight + 2 * kSourceHeight + kLagHeight + 14 + kAxisHeight;
 
 std::string escapeXml(const std::string& text) {
   std::string escaped;
@@ -47,24 +44,6 @@ std::string escapeXml(const std::string& text) {
   return escaped;
 }
 
-// Maps milliseconds of a recording onto the drawing's x axis.
-class TimeAxis {
- public:
-  explicit TimeAxis(double spanMs) : spanMs_(std::max(spanMs, 1000.0)) {}
-  double x(double ms) const { return kLeft + ms / spanMs_ * (kWidth - kLeft - kRight); }
-  double spanMs() const { return spanMs_; }
-
-  // A tick step in seconds that gives at most a dozen ticks.
-  double tickSeconds() const {
-    for (const double step : std::array{1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 120.0, 300.0, 600.0})
-      if (spanMs_ / 1000.0 / step <= 12) return step;
-    return 1800.0;
-  }
-
- private:
-  double spanMs_;
-};
-
 double spanMs(const InspectedRecording& recording) {
   double span = 0;
   for (const SourceTimeline* timeline : {&recording.microphone, &recording.system})
@@ -75,31 +54,31 @@ double spanMs(const InspectedRecording& recording) {
   return span;
 }
 
-void drawLevel(std::ostream& out, const InspectedRecording& recording, bool microphone,
-               const TimeAxis& axis, double top) {
-  const double bottom = top + kLevelHeight;
-  out << "<rect x=\"" << kLeft << "\" y=\"" << top << "\" width=\"" << kWidth - kLeft - kRight
-      << "\" height=\"" << kLevelHeight << "\" fill=\"#f4f4f4\"/>\n";
-  out << "<polyline fill=\"none\" stroke=\"#2a7\" stroke-width=\"1.5\" points=\"";
-  for (const LevelSample& sample : recording.levels) {
-    const double level = microphone ? sample.microphone : sample.system;
-    out << number(axis.x(static_cast<double>(sample.elapsedSeconds) * 1000.0)) << ','
-        << number(bottom - level * kLevelHeight) << ' ';
-  }
-  out << "\"/>\n";
-}
-
+// Each chunk as a rectangle in alternating blues; where a second of audio is
+// narrower than a few units (a long recording), each run of chunks without a
+// break between them as one rectangle instead.
 void drawChunks(std::ostream& out, const SourceTimeline& timeline, const TimeAxis& axis,
                 double top) {
+  std::set<std::int64_t> breakLines;
+  for (const Break& gap : timeline.breaks) breakLines.insert(gap.line);
+  const bool asRuns = axis.x(1000.0) - axis.x(0.0) < 4.0;
+  const auto& chunks = timeline.chunks;
   bool shade = false;
-  for (const ChunkSpan& chunk : timeline.chunks) {
-    const double from = static_cast<double>(chunk.startedAtMs);
+  for (std::size_t first = 0; first < chunks.size();) {
+    std::size_t end = first + 1;
+    while (asRuns && end < chunks.size() && !breakLines.contains(chunks[end].line)) ++end;
+    const ChunkSpan& last = chunks[end - 1];
+    const double from = static_cast<double>(chunks[first].startedAtMs);
+    const double to = static_cast<double>(last.startedAtMs) + last.lengthMs;
     out << "<rect x=\"" << number(axis.x(from)) << "\" y=\"" << top << "\" width=\""
-        << number(std::max(0.5, axis.x(from + chunk.lengthMs) - axis.x(from))) << "\" height=\""
-        << kBarHeight << "\" fill=\"" << (shade ? "#58c" : "#37a") << "\"><title>sequence "
-        << chunk.sequence << ", " << chunk.startedAtMs << " ms, " << chunk.sampleRate
+        << number(std::max(0.5, axis.x(to) - axis.x(from))) << "\" height=\"" << kBarHeight
+        << "\" fill=\"" << (shade ? "#58c" : "#37a") << "\"><title>sequence "
+        << chunks[first].sequence;
+    if (end - first > 1) out << ".." << last.sequence;
+    out << ", " << chunks[first].startedAtMs << " ms, " << chunks[first].sampleRate
         << " Hz</title></rect>\n";
     shade = !shade;
+    first = end;
   }
   for (const Break& gap : timeline.breaks) {
     const bool isGap = gap.kind == Break::Kind::gap;
@@ -125,29 +104,36 @@ void drawAxis(std::ostream& out, const TimeAxis& axis, double top) {
   }
 }
 
-void drawRecording(std::ostream& out, const InspectedRecording& recording, double top) {
+void drawRecording(std::ostream& out, const InspectedRecording& recording,
+                   const RecordingAudio* audio, double top) {
   const TimeAxis axis(spanMs(recording));
   out << "<text x=\"8\" y=\"" << top + 17 << "\" font-size=\"14\" font-weight=\"bold\">"
       << "Recording " << recording.number << ": "
-      << escapeXml(recording.sessionId.value_or("(unknown session)")) << " — "
-      << escapeXml(describeEnd(recording)) << "</text>\n";
+      << escapeXml(recording.sessionId.value_or("(unknown session)")) << " \u2014 "
+      << escapeXml(describeEnd(recording)) << "</text>\n"
+      << "<text x=\"8\" y=\"" << top + 32 << "\" font-size=\"10\" fill=\"#555\">"
+      << "blue: lowest to highest sample per column; green: level from the status events (0 to "
+         "1); chunks below, gaps red, overlaps orange</text>\n";
   double y = top + kTitleHeight;
   for (const bool microphone : {true, false}) {
     const char* name = microphone ? "microphone" : "system";
-    out << "<text x=\"8\" y=\"" << y + kLevelHeight / 2 << "\" font-size=\"12\">" << name
-        << " level</text>\n";
-    drawLevel(out, recording, microphone, axis, y);
-    out << "<text x=\"8\" y=\"" << y + kLevelHeight + 16 << "\" font-size=\"12\">" << name
+    out << "<text x=\"8\" y=\"" << y + kWaveHeight / 2 << "\" font-size=\"12\">" << name
+        << "</text>\n";
+    drawWaveform(out, recording, audio != nullptr ? &audio->envelope(name) : nullptr, microphone,
+                 axis, y);
+    out << "<text x=\"8\" y=\"" << y + kWaveHeight + 16 << "\" font-size=\"12\">" << name
         << " chunks</text>\n";
-    drawChunks(out, recording.timeline(name), axis, y + kLevelHeight + 5);
+    drawChunks(out, recording.timeline(name), axis, y + kWaveHeight + 5);
     y += kSourceHeight;
   }
-  drawAxis(out, axis, y);
+  drawLagStrip(out, audio != nullptr ? audio->lag.windows() : std::vector<LagWindow>{}, axis, y);
+  drawAxis(out, axis, y + kLagHeight + 14);
 }
 
 }  // namespace
 
-void writeSvg(std::ostream& out, const std::vector<InspectedRecording>& recordings) {
+void writeSvg(std::ostream& out, const Inspector& inspector) {
+  const auto& recordings = inspector.recordings();
   const double height =
       std::max<double>(1, static_cast<double>(recordings.size())) * kRecordingHeight;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << height
@@ -157,7 +143,7 @@ void writeSvg(std::ostream& out, const std::vector<InspectedRecording>& recordin
     out << "<text x=\"8\" y=\"20\" font-size=\"14\">No recording in the stream.</text>\n";
   double top = 0;
   for (const InspectedRecording& recording : recordings) {
-    drawRecording(out, recording, top);
+    drawRecording(out, recording, inspector.audio(recording.number), top);
     top += kRecordingHeight;
   }
   out << "</svg>\n";

@@ -1,17 +1,18 @@
-// A picture of the recordings as SVG: for each source the level over time
-// from the `status` events, and below it the chunk timeline with gaps marked
-// red and overlaps orange.
+// A picture of the recordings as SVG, on one time axis per recording: for
+// each source its waveform envelope (a fixed number of columns, however long
+// the recording) with the level from the `status` events as a thin line, and
+// below it the chunk timeline with gaps marked red and overlaps orange; then
+// a strip of the lag between the sources, window by window.
 //
 // Threads: any; reads only what it is given.
 #pragma once
 
 #include <ostream>
-#include <vector>
 
-#include "InspectedRecording.hpp"
+#include "Inspector.hpp"
 
 namespace mirevo::inspect {
 
-void writeSvg(std::ostream& out, const std::vector<InspectedRecording>& recordings);
+void writeSvg(std::ostream& out, const Inspector& inspector);
 
 }  // namespace mirevo::inspect

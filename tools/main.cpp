@@ -29,7 +29,7 @@ constexpr std::string_view kUsage =
     "  Checks an event stream of mirevo-capture (JSON lines; standard input when\n"
     "  STREAM is missing or -) and reports each recording and source.\n"
     "  --wav FOLDER  writes recording<N>-<source>.wav files there\n"
-    "  --svg FILE    writes a picture of levels and chunk timelines\n";
+    "  --svg FILE    writes a picture of the waveforms, chunk timelines and lag\n";
 
 std::optional<Options> parseArguments(int argc, char** argv) {
   Options options;
@@ -69,7 +69,7 @@ int inspect(const Options& options) {
   mirevo::inspect::writeReport(std::cout, inspector);
   if (options.svgFile) {
     std::ofstream svg(*options.svgFile);
-    mirevo::inspect::writeSvg(svg, inspector.recordings());
+    mirevo::inspect::writeSvg(svg, inspector);
     if (!svg) {
       std::cerr << "mirevo-inspect: cannot write " << options.svgFile->string() << '\n';
       return 2;

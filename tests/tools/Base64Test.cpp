@@ -42,5 +42,32 @@ TEST(Base64, RejectsMalformedText) {
     EXPECT_FALSE(decodeBase64(text)) << text;
 }
 
+// The JSON-escaped form decodes as its unescaped text does, and refuses what
+// the agent never writes inside the string.
+TEST(Base64, DecodesTheJsonEscapedFormAsTheUnescapedOne) {
+  struct Case {
+    const char* escaped;
+    const char* plain;  // nullptr: refused
+  };
+  const Case cases[] = {
+      {"\\/\\/8AABAA8P8=", "//8AABAA8P8="},
+      {"+\\/+\\/", "+/+/"},
+      {"Zm9vYmFy", "Zm9vYmFy"},
+      {"", ""},
+      {"//8A", nullptr},       // a bare solidus
+      {"\\u002f8A", nullptr},  // another escape
+      {"Zm9\\", nullptr},      // a backslash at the end
+      {"Zh==", nullptr},
+  };
+  std::vector<std::uint8_t> bytes{1, 2, 3};
+  for (const Case& c : cases) {
+    const bool decoded = decodeJsonEscapedBase64(c.escaped, bytes);
+    ASSERT_EQ(decoded, c.plain != nullptr) << c.escaped;
+    if (decoded) {
+      EXPECT_EQ(bytes, *decodeBase64(c.plain)) << c.escaped;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace mirevo::inspect
