@@ -56,7 +56,7 @@ void Inspector::writeWav(const AudioChunkEvent& chunk, const ChunkPlacement& pla
     track = std::make_unique<WavTrack>(path, chunk.sampleRate);
     wavFiles_[key] = std::move(path);
   }
-  track->place(chunk, placement.continues);
+  if (!track->place(chunk, placement.continues)) ++wavChunksLeftOut_[key];
 }
 
 const RecordingAudio* Inspector::audio(int number) const {

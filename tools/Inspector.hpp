@@ -45,6 +45,11 @@ class Inspector {
   const std::map<std::pair<int, std::string>, std::filesystem::path>& wavFiles() const {
     return wavFiles_;
   }
+  // How many chunks lay past what a WAV file holds, by the same keys.
+  int wavChunksLeftOut(int recording, const std::string& source) const {
+    const auto found = wavChunksLeftOut_.find({recording, source});
+    return found == wavChunksLeftOut_.end() ? 0 : found->second;
+  }
   std::int64_t lineCount() const { return lineNumber_; }
   // The audio of the recording numbered `number`, or nothing when it had none.
   const RecordingAudio* audio(int number) const;
@@ -58,6 +63,7 @@ class Inspector {
   std::vector<Violation> violations_;
   std::map<std::pair<int, std::string>, std::unique_ptr<WavTrack>> tracks_;
   std::map<std::pair<int, std::string>, std::filesystem::path> wavFiles_;
+  std::map<std::pair<int, std::string>, int> wavChunksLeftOut_;
   std::map<int, std::unique_ptr<RecordingAudio>> audio_;
   std::int64_t lineNumber_ = 0;
 };

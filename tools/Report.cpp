@@ -56,7 +56,12 @@ void writeSource(std::ostream& out, const Inspector& inspector, const InspectedR
     out << '\n';
   }
   const auto wav = inspector.wavFiles().find({recording.number, source});
-  if (wav != inspector.wavFiles().end()) out << "    wav: " << wav->second.string() << '\n';
+  if (wav != inspector.wavFiles().end()) {
+    out << "    wav: " << wav->second.string();
+    if (const int leftOut = inspector.wavChunksLeftOut(recording.number, source))
+      out << " (" << leftOut << " chunk(s) past the 4 GiB a WAV file holds left out)";
+    out << '\n';
+  }
 }
 
 std::string signedMs(double ms) {

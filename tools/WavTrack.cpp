@@ -39,19 +39,21 @@ WavTrack::~WavTrack() {
   sf_close(file_);
 }
 
-void WavTrack::place(const AudioChunkEvent& chunk, bool continues) {
-  if (chunk.samples.empty()) return;
+bool WavTrack::place(const AudioChunkEvent& chunk, bool continues) {
+  if (chunk.samples.empty()) return true;
   const std::vector<std::int16_t> samples =
       resampleLinear(chunk.samples, chunk.sampleRate, sampleRate_);
   const std::int64_t frame = continues ? lastChunkEnd_
                                        : std::llround(static_cast<double>(chunk.startedAtMs) *
                                                       static_cast<double>(sampleRate_) / 1000.0);
+  if (frame < 0 || frame > kMaxFrames - static_cast<std::int64_t>(samples.size())) return false;
   if (frame > fileFrames_) {
     writeAt(fileFrames_, {});
     writeSilence(frame - fileFrames_);
   }
   writeAt(frame, samples);
   lastChunkEnd_ = frame + static_cast<std::int64_t>(samples.size());
+  return true;
 }
 
 void WavTrack::writeAt(std::int64_t frame, std::span<const std::int16_t> samples) {

@@ -1,7 +1,9 @@
 // One source's audio as a mono 16-bit WAV file: each chunk is placed at its
 // time, silence fills gaps, and a chunk that overlaps earlier audio overwrites
 // it. The file's rate is the first chunk's; chunks at another rate are
-// resampled linearly to it.
+// resampled linearly to it. A WAV file holds at most 4 GiB of audio (about
+// twelve hours at 48 kHz): a chunk that would end past that is left out, so
+// that a stream with a wild time cannot fill the disk with silence.
 //
 // Threads: one caller at a time.
 #pragma once
@@ -27,7 +29,11 @@ class WavTrack {
 
   // `continues`: the chunk follows the previous one without a break, so it is
   // written right after it, free of the 1 ms rounding of `startedAtMs`.
-  void place(const AudioChunkEvent& chunk, bool continues);
+  // False when the chunk lies past what the format can hold, and is left out.
+  bool place(const AudioChunkEvent& chunk, bool continues);
+
+  // The most frames a mono 16-bit WAV file holds: its sizes are 32-bit.
+  static constexpr std::int64_t kMaxFrames = (std::int64_t{0xffffffff} - 4096) / 2;
 
   const std::filesystem::path& path() const { return path_; }
   std::int64_t sampleRate() const { return sampleRate_; }

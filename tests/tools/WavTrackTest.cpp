@@ -83,5 +83,21 @@ TEST_F(WavTrackTest, ALongSilenceIsWrittenInFull) {
   EXPECT_EQ(samples.back(), 9);
 }
 
+// A wild time (a corrupt stream) must not fill the disk with silence: what
+// lies past the format's 4 GiB is left out, and what came before stays.
+TEST_F(WavTrackTest, AChunkPastWhatTheFormatHoldsIsLeftOut) {
+  const auto path = folder / "wild.wav";
+  {
+    WavTrack track(path, 48000);
+    EXPECT_TRUE(track.place(chunk(0, {1, 2}, 48000), false));
+    EXPECT_FALSE(track.place(chunk(3'200'000'000'000, {3}, 48000), false));
+    const std::int64_t lastMs = WavTrack::kMaxFrames / 48;  // ends just past the limit
+    EXPECT_FALSE(track.place(chunk(lastMs, std::vector<std::int16_t>(48, 4), 48000), false));
+    EXPECT_TRUE(track.place(chunk(0, {5}, 48000), true));
+  }
+  int rate = 0;
+  EXPECT_EQ(readBack(path, rate), (std::vector<std::int16_t>{1, 2, 5}));
+}
+
 }  // namespace
 }  // namespace mirevo::inspect
