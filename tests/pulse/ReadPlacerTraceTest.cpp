@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "PlacedOnsets.hpp"
 #include "TimingTrace.hpp"
 #include "platform/pulse/ReadPlacer.hpp"
 #include "platform/pulse/TimingLimits.hpp"
@@ -35,7 +36,7 @@ struct Buffer {
 // What one source's streams gave and were handed over, in order.
 struct Source {
   std::vector<Buffer> buffers;
-  std::vector<double> onsets;  // where the placed onsets lie on the host clock
+  testing::PlacedOnsets onsets{48000.0};  // where the placed onsets lie on the host clock
   struct Read {
     double arrivalSeconds;
     std::int64_t frames;
@@ -61,15 +62,11 @@ Replay replay(const TimingTrace& trace) {
       settings.countsLosses = trace.dropsCycles();
       Source& source = result.sources[event.source];
       names[event.stream] = event.source;
-      placers[event.stream] = std::make_unique<ReadPlacer>(
-          settings, [&source, rate = result.rate](ReadPlacer::Placed placed) {
-            const auto frames = static_cast<std::int64_t>(placed.samples.size());
-            for (std::int64_t i = 0; i < frames; ++i) {
-              if (placed.samples[static_cast<std::size_t>(i)] == kOnsetMark) {
-                source.onsets.push_back(placed.startSeconds + static_cast<double>(i) / rate);
-              }
-            }
-            source.buffers.push_back(Buffer{placed.startSeconds, frames});
+      placers[event.stream] =
+          std::make_unique<ReadPlacer>(settings, [&source](ReadPlacer::Placed placed) {
+            source.onsets.add(placed.samples, placed.startSeconds);
+            source.buffers.push_back(
+                Buffer{placed.startSeconds, static_cast<std::int64_t>(placed.samples.size())});
           });
       continue;
     }
@@ -183,8 +180,8 @@ std::vector<std::pair<double, double>> offsets(const std::vector<double>& earlie
 
 TEST_P(ReadPlacerTrace, ABurstHeardByBothSourcesHasOneTimeInBoth) {
   const Replay result = replay(loadTrace(GetParam().name));
-  const auto& system = result.sources.at("mirevo_speakers.monitor").onsets;
-  const auto& heard = result.sources.at("mirevo_speakers_heard").onsets;
+  const auto& system = result.sources.at("mirevo_speakers.monitor").onsets.onsets;
+  const auto& heard = result.sources.at("mirevo_speakers_heard").onsets.onsets;
   const auto apart = offsets(system, heard);
   ASSERT_GE(apart.size(), 20u) << system.size() << " onsets in the monitor, " << heard.size()
                                << " in its remap";
