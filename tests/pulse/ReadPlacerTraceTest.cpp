@@ -132,14 +132,14 @@ struct Fixture {
 
 class ReadPlacerTrace : public ::testing::TestWithParam<Fixture> {};
 
-TEST_P(ReadPlacerTrace, BuffersFollowEachOtherAndGapsAreOnlyWhereAudioWasMissing) {
-  const Replay result = replay(loadTrace(GetParam().name));
-  ASSERT_EQ(result.sources.size(), 2u);
+// Each source's buffers follow each other without overlap (beyond the
+// timeline's slew), and leave a gap only where the reads show audio missing.
+void expectContinuous(const Replay& result, bool audioMissing) {
   for (const auto& [name, source] : result.sources) {
     SCOPED_TRACE(name);
     ASSERT_GE(source.buffers.size(), 10u);
     const double missing = longestMissing(source);
-    if (!GetParam().audioMissing) {
+    if (!audioMissing) {
       EXPECT_LT(missing, TimingLimits::kGapSeconds) << "the trace shows audio missing";
     }
     for (std::size_t i = 1; i < source.buffers.size(); ++i) {
@@ -155,11 +155,17 @@ TEST_P(ReadPlacerTrace, BuffersFollowEachOtherAndGapsAreOnlyWhereAudioWasMissing
       if (step > slew) {
         EXPECT_LE(step, missing + TimingLimits::kGapSeconds);
       }
-      if (!GetParam().audioMissing) {
+      if (!audioMissing) {
         EXPECT_LE(step, slew);
       }
     }
   }
+}
+
+TEST_P(ReadPlacerTrace, BuffersFollowEachOtherAndGapsAreOnlyWhereAudioWasMissing) {
+  const Replay result = replay(loadTrace(GetParam().name));
+  ASSERT_EQ(result.sources.size(), 2u);
+  expectContinuous(result, GetParam().audioMissing);
 }
 
 // How far the onsets of `later` lie from the nearest of `earlier`, for each
@@ -215,6 +221,43 @@ INSTANTIATE_TEST_SUITE_P(
       std::replace(name.begin(), name.end(), '-', '_');
       return name;
     });
+
+// A pipe source written 300 ppm fast on a classic server (the writer is its
+// clock), beside the speakers' monitor, both hearing bursts at the same
+// real moments; the rig puts the speakers' a constant few tens of
+// milliseconds later. Until the microphone's rate is measured its bursts
+// drift by the clock's 0.3 ms a second; then its audio is resampled, the
+// drift taken back, and the last 15 s are within 2 ms of where the two
+// stood at the start. Disabled until the placer follows device clocks (the
+// branch issue-24-follow does, but resamples monitors on the host clock as
+// well); today the microphone moves by its clock's 0.3 ms a second.
+TEST(ReadPlacerDriftTrace, AFastMicrophoneIsContinuous) {
+  expectContinuous(replay(loadTrace("pulseaudio-drift")), false);
+}
+
+TEST(ReadPlacerDriftTrace,
+     DISABLED_AFastMicrophoneIsBroughtBackToTheSpeakersOnceItsRateIsMeasured) {
+  const Replay result = replay(loadTrace("pulseaudio-drift"));
+  const auto& speakers = result.sources.at("mirevo_speakers.monitor").onsets.onsets;
+  const auto& microphone = result.sources.at("mirevo_drifting_mic").onsets.onsets;
+  const auto apart = offsets(speakers, microphone);
+  ASSERT_GE(apart.size(), 200u);
+  std::vector<double> first;
+  for (const auto& [at, offset] : apart) {
+    if (at - apart.front().first < 5.0) first.push_back(offset);
+  }
+  std::nth_element(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(first.size() / 2),
+                   first.end());
+  const double start = first[first.size() / 2];
+  std::ostringstream seen;
+  for (const auto& [at, offset] : apart) seen << (offset - start) * 1000.0 << " ";
+  for (const auto& [at, offset] : apart) {
+    if (apart.back().first - at > 15.0) continue;
+    ASSERT_NEAR(offset, start, 0.002) << "moved (ms): " << seen.str();
+  }
+  std::cout << "pulseaudio-drift: microphone minus speakers, from the start (ms): " << seen.str()
+            << "\n";
+}
 
 }  // namespace
 }  // namespace mirevo::platform::pulse

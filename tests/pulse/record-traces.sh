@@ -14,6 +14,9 @@
 #             misses cycles)
 #   suspend   the speakers suspended for a second, twice
 #   restart   the server killed and started again on the same socket
+#   drift     (pulseaudio only) 60 s of a microphone whose clock runs 300 ppm
+#             fast: a pipe source fed by mirevo-drifting-writer, which plays
+#             the same bursts into the speakers at the same real moments
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -55,6 +58,20 @@ start_bursts() {
 }
 
 start_server
+if [[ $scenario == drift ]]; then
+  writer=${WRITER:-$root/build/tests/pulse/mirevo-drifting-writer}
+  pactl load-module module-pipe-source source_name=mirevo_drifting_mic file="$dir/mic.fifo" \
+    format=s16le rate=48000 channels=1 >/dev/null
+  "$tool" "$server" 60 mirevo_speakers.monitor mirevo_drifting_mic >"$dir/trace" &
+  recorder=$!
+  "$writer" --fifo "$dir/mic.fifo" --ppm 300 --speakers mirevo_speakers --wait-for "$dir/go" \
+    --seconds 62 >/dev/null 2>&1 &
+  busy+=($!)
+  sleep 1
+  touch "$dir/go"
+  wait "$recorder"
+  lines=${TRACE_LINES:-2000}
+else
 start_bursts
 sleep 0.5
 seconds=12
@@ -92,6 +109,7 @@ case $scenario in
   *) echo "record-traces: no scenario $scenario" >&2; exit 2 ;;
 esac
 wait "$recorder"
+fi
 mkdir -p "$(dirname "$out")"
 {
   echo "# Recorded by tests/pulse/record-traces.sh $server $scenario on $(date -u +%F)."

@@ -5,34 +5,26 @@
 
 namespace mirevo::platform::pulse {
 
-double CaptureOrigin::originOf(const Point& point) const {
-  return point.seconds - static_cast<double>(point.index) / sampleRate_;
-}
-
-double CaptureOrigin::earliestOrigin() const {
-  double earliest = originOf(points_.front());
-  for (const Point& point : points_) earliest = std::min(earliest, originOf(point));
-  return earliest;
-}
-
-void CaptureOrigin::keep(const Point& point) {
-  points_.push_back(point);
-  if (points_.size() > TimingLimits::kReportsKept) points_.pop_front();
+void CaptureOrigin::keep(double origin) {
+  origins_.push_back(origin);
+  if (origins_.size() > TimingLimits::kReportsKept) origins_.pop_front();
 }
 
 std::int64_t CaptureOrigin::report(double reportSeconds, double latencySeconds,
                                    std::int64_t framesWritten, std::int64_t framesRead) {
   if (framesWritten <= 0) return 0;
-  const Point point{reportSeconds - latencySeconds, framesWritten + lostFrames_};
+  const double origin = reportSeconds - latencySeconds -
+                        static_cast<double>(framesWritten + lostFrames_) / sampleRate_;
   framesRead_ = framesRead;
-  if (points_.empty() || originOf(point) <= earliestOrigin() + TimingLimits::kJumpSeconds ||
+  const auto earliest = std::min_element(origins_.begin(), origins_.end());
+  if (earliest == origins_.end() || origin <= *earliest + TimingLimits::kJumpSeconds ||
       !countsLosses_) {
     // In step: whatever was doubted was a late report.
     later_.clear();
-    keep(point);
+    keep(origin);
     return 0;
   }
-  later_.push_back(Late{point, framesRead, framesWritten});
+  later_.push_back(Late{origin, framesRead, framesWritten});
   return laterTellLoss() ? settleLater() : 0;
 }
 
@@ -48,30 +40,31 @@ bool CaptureOrigin::laterTellLoss() const {
 }
 
 std::int64_t CaptureOrigin::settleLater() {
-  const double earliest = earliestOrigin();
-  double laterOrigin = originOf(later_.front().point);
-  for (const Late& late : later_) laterOrigin = std::min(laterOrigin, originOf(late.point));
+  const double earliest = *std::min_element(origins_.begin(), origins_.end());
+  double laterOrigin = later_.front().origin;
+  for (const Late& late : later_) laterOrigin = std::min(laterOrigin, late.origin);
   const double lost = laterOrigin - earliest;
   std::int64_t lostFrames = 0;
   if (lost < TimingLimits::kMaxLossSeconds) {
     lostFrames = std::llround(lost * sampleRate_);
     lostFrames_ += lostFrames;
   } else {
-    points_.clear();  // a gap: the count starts anew
+    origins_.clear();  // a gap: the count starts anew
   }
-  // The frames after the loss count the silence filled in for it.
-  for (const Late& late : later_) keep(Point{late.point.seconds, late.point.index + lostFrames});
+  const double moved = static_cast<double>(lostFrames) / sampleRate_;
+  for (const Late& late : later_) keep(late.origin - moved);
   later_.clear();
   return lostFrames;
 }
 
 std::optional<double> CaptureOrigin::capturedSeconds(std::int64_t index) const {
-  if (points_.empty()) return std::nullopt;
-  return earliestOrigin() + static_cast<double>(index) / sampleRate_;
+  if (origins_.empty()) return std::nullopt;
+  const double origin = *std::min_element(origins_.begin(), origins_.end());
+  return origin + static_cast<double>(index) / sampleRate_;
 }
 
 void CaptureOrigin::forget() {
-  points_.clear();
+  origins_.clear();
   later_.clear();
 }
 

@@ -55,18 +55,14 @@ class CaptureOrigin {
   // stream is newly known to have lost, to be filled with silence.
   std::int64_t report(double reportSeconds, double latencySeconds, std::int64_t framesWritten,
                       std::int64_t framesRead);
-  // Frames the device writes per host second, as measured (a device whose
-  // clock runs off the host's): reports weighed from now on place frames
-  // by it. The nominal rate until then.
-  void setRate(double framesPerSecond) { sampleRate_ = framesPerSecond; }
   // How many reports are weighed now.
-  std::size_t reports() const { return points_.size(); }
+  std::size_t reports() const { return origins_.size(); }
   // When the frame at `index` of the recorded audio was captured (a stream
   // frame plus lostFrames() at the time it was read); none without a report.
   std::optional<double> capturedSeconds(std::int64_t index) const;
   // Whether the report was made once the stream frames before `frame` were
   // read.
-  bool covers(std::int64_t frame) const { return !points_.empty() && framesRead_ >= frame; }
+  bool covers(std::int64_t frame) const { return !origins_.empty() && framesRead_ >= frame; }
   // Late reports wait for more to tell whether the stream lost audio.
   bool doubted() const { return !later_.empty(); }
   // The silence filled in for losses so far, in frames.
@@ -76,22 +72,13 @@ class CaptureOrigin {
   void forget();
 
  private:
-  // A report as it counts: when the frame at `index` of the recorded audio
-  // was captured.
-  struct Point {
-    double seconds;
-    std::int64_t index;
-  };
   struct Late {
-    Point point;
+    double origin;
     std::int64_t framesRead;
     std::int64_t framesWritten;
   };
 
-  // When index 0 was captured, as `point` tells at the rate now.
-  double originOf(const Point& point) const;
-  double earliestOrigin() const;
-  void keep(const Point& point);
+  void keep(double origin);
   // Whether the doubted reports are enough to tell a loss.
   bool laterTellLoss() const;
   // Takes the doubted reports as a loss (or a gap).
@@ -99,7 +86,7 @@ class CaptureOrigin {
 
   double sampleRate_;
   bool countsLosses_;
-  std::deque<Point> points_;     // oldest first
+  std::deque<double> origins_;   // when index 0 was captured, oldest first
   std::vector<Late> later_;      // doubted reports, oldest first
   std::int64_t framesRead_ = 0;  // by the newest report
   std::int64_t lostFrames_ = 0;

@@ -13,7 +13,6 @@ ReadPlacer::ReadPlacer(const Settings& settings, HandOver handOver)
       framesKept_(settings.framesKept),
       handOver_(std::move(handOver)),
       origin_(settings.sampleRate, settings.countsLosses),
-      follower_(channels_, settings.sampleRate, settings.countsLosses),
       timeline_(settings.sampleRate, settings.floorSeconds) {}
 
 std::int64_t ReadPlacer::framesOf(const std::vector<float>& samples) const {
@@ -24,24 +23,14 @@ void ReadPlacer::count(std::int64_t frames) {
   if (framesKept_ != nullptr) framesKept_->fetch_add(frames, std::memory_order_relaxed);
 }
 
-double ReadPlacer::deviceRate() const {
-  return follower_.resampling() ? follower_.rate().framesPerSecond() : rate_;
-}
-
 bool ReadPlacer::read(const Read& read) {
   const std::int64_t frames = framesOf(read.samples);
   const std::int64_t firstIndex = read.firstFrame + origin_.lostFrames();
   framesRead_ = read.firstFrame + frames;
-  // Onto the host clock: unchanged while the device keeps the host's time.
-  const double position = follower_.inputPosition();
-  const std::span<const float> onHost = follower_.follow(read.samples);
-  origin_.setRate(deviceRate());
-  // Where the first frame on the host clock lies from the read's first.
-  const double shift = (position - static_cast<double>(read.firstFrame)) / deviceRate();
   // When its first frame was captured, by its arrival: before it by the
   // read's own length and by what the source still held.
   const double arrival =
-      read.arrivalSeconds - static_cast<double>(frames) / deviceRate() - latencySeconds_;
+      read.arrivalSeconds - static_cast<double>(frames) / rate_ - latencySeconds_;
   const CaptureTime captured = captureTimeOf(firstIndex, arrival);
   if (captured.countBroke) breakCount();
   // A read that came late may follow a loss: the reports will tell.
@@ -50,9 +39,7 @@ bool ReadPlacer::read(const Read& read) {
     // A gap between reads must not vanish inside one gathered buffer.
     const double gatheredEnd =
         gathered_.capturedSeconds + static_cast<double>(framesOf(gathered_.samples)) / rate_;
-    if (std::fabs(captured.seconds + shift - gatheredEnd) > TimingLimits::kGapSeconds) {
-      handOverGathered();
-    }
+    if (std::fabs(captured.seconds - gatheredEnd) > TimingLimits::kGapSeconds) handOverGathered();
   }
   // Handing over what came before the gap did not anchor what follows it.
   if (captured.countBroke) anchoring_ = true;
@@ -60,35 +47,28 @@ bool ReadPlacer::read(const Read& read) {
   // anchors it is made after it was read.
   const bool wanted = late || wantsReports();
   if (!delivering_) return wanted;  // captured before the recording started
+  count(frames);
+  gather(read, captured.seconds, firstIndex);
+  if (gatheredEnough() && mayPlace()) handOverGathered();
+  return wanted;
+}
+
+void ReadPlacer::gather(const Read& read, double capturedSeconds, std::int64_t firstIndex) {
   if (gathered_.samples.empty()) {
-    gathered_.capturedSeconds = captured.seconds + shift;
-    gathered_.shiftSeconds = shift;
+    gathered_.capturedSeconds = capturedSeconds;
     gathered_.firstFrame = read.firstFrame;
     gathered_.firstIndex = firstIndex;
   }
-  gathered_.samples.insert(gathered_.samples.end(), onHost.begin(), onHost.end());
-  count(static_cast<std::int64_t>(onHost.size() / channels_));
-  if (gatheredEnough() && mayPlace()) handOverGathered();
-  return wanted;
+  gathered_.samples.insert(gathered_.samples.end(), read.samples.begin(), read.samples.end());
 }
 
 void ReadPlacer::report(const Report& report) {
   latencySeconds_ = report.latencySeconds;
   if (report.writeIndex < 0) return;
-  // The frame at the write index was captured the source's latency before
-  // the report.
-  follower_.report(report.momentSeconds - report.latencySeconds, report.writeIndex);
-  origin_.setRate(deviceRate());
   const std::int64_t lost =
       origin_.report(report.momentSeconds, report.latencySeconds, report.writeIndex, framesRead_);
   if (lost > 0) fillLoss(lost);
   if (delivering_ && anchoring_ && mayPlace() && gatheredEnough()) handOverGathered();
-}
-
-double ReadPlacer::reportIntervalSeconds() const {
-  const auto estimate = follower_.rate().estimate();
-  const bool measuring = !estimate || estimate->uncertaintyPpm > TimingLimits::kRateKnownPpm;
-  return measuring ? TimingLimits::kMeasuringReportSeconds : TimingLimits::kReportSeconds;
 }
 
 bool ReadPlacer::wantsReports() const {
@@ -156,12 +136,8 @@ void ReadPlacer::fillLoss(std::int64_t frames) {
     // Before the next read, whose index already counts the silence.
     gathered_.firstFrame = framesRead_;
     gathered_.firstIndex = framesRead_ + origin_.lostFrames() - frames;
-    // Where the next read's audio on the host clock will begin.
-    gathered_.shiftSeconds =
-        (follower_.inputPosition() - static_cast<double>(framesRead_)) / deviceRate();
     const auto counted = origin_.capturedSeconds(gathered_.firstIndex);
-    gathered_.capturedSeconds =
-        counted ? *counted + gathered_.shiftSeconds : timeline_.endSeconds();
+    gathered_.capturedSeconds = counted ? *counted : timeline_.endSeconds();
   }
   prependSilence(frames);
 }
@@ -198,10 +174,9 @@ void ReadPlacer::handOverGathered() {
   const bool anchors = anchoring_;
   anchoring_ = false;  // unless the count breaks here
   // Timed again: the reports that came while it was gathered count it.
-  const double shift = gathered_.shiftSeconds;
-  const CaptureTime time = captureTimeOf(gathered_.firstIndex, gathered_.capturedSeconds - shift);
+  const CaptureTime time = captureTimeOf(gathered_.firstIndex, gathered_.capturedSeconds);
   if (time.countBroke) breakCount();
-  double captured = time.seconds + shift;
+  double captured = time.seconds;
   if (anchors && time.counted) fillLossAcrossBreak(captured);
   leaveOutBeforeFloor(captured);
   const std::int64_t frames = framesOf(gathered_.samples);

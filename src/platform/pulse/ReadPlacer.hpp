@@ -40,7 +40,6 @@
 #include <vector>
 
 #include "platform/pulse/CaptureOrigin.hpp"
-#include "platform/pulse/RateFollower.hpp"
 #include "platform/pulse/StreamTimeline.hpp"
 #include "platform/pulse/TimingLimits.hpp"
 
@@ -89,16 +88,11 @@ class ReadPlacer {
   // Whether reports are wanted at every read: to anchor the timeline, or to
   // tell whether late reports were a loss.
   bool wantsReports() const;
-  // How often the server should be asked for reports when they are not
-  // wanted at every read: often while the device's rate is being measured.
-  double reportIntervalSeconds() const;
   // Hands over everything gathered, what the timeline still holds included;
   // delivery goes on.
   void flush();
   // Drops what was gathered; nothing more is handed over.
   void stop();
-  // Whether the device's audio is resampled onto the host clock.
-  bool resampling() const { return follower_.resampling(); }
   // Where the audio handed over ends; the floor while none was.
   double endSeconds() const { return timeline_.endSeconds(); }
 
@@ -107,11 +101,8 @@ class ReadPlacer {
   struct Gathered {
     std::vector<float> samples;
     double capturedSeconds = 0.0;  // of its first frame, when its first read arrived
-    // How far its first frame on the host clock lies from the first frame of
-    // its first read (the resampler's delay).
-    double shiftSeconds = 0.0;
-    std::int64_t firstFrame = 0;  // in the stream
-    std::int64_t firstIndex = 0;  // in the recorded audio, silence included
+    std::int64_t firstFrame = 0;   // in the stream
+    std::int64_t firstIndex = 0;   // in the recorded audio, silence included
   };
   // When a frame was captured, and how that was told.
   struct CaptureTime {
@@ -130,9 +121,7 @@ class ReadPlacer {
   // Whether a read arrived later, against the count, than the recent reads
   // did by more than kJumpSeconds; keeps its lateness.
   bool arrivedLate(double lateness);
-  // Frames per host second the device writes: as measured once its audio
-  // is resampled, else nominal.
-  double deviceRate() const;
+  void gather(const Read& read, double capturedSeconds, std::int64_t firstIndex);
   // Whether the gathered audio may be placed: reports time it, or it waited
   // for them long enough.
   bool mayPlace() const;
@@ -160,7 +149,6 @@ class ReadPlacer {
   std::atomic<std::int64_t>* framesKept_;
   HandOver handOver_;
   CaptureOrigin origin_;
-  RateFollower follower_;
   StreamTimeline timeline_;
   Gathered gathered_;
   // Frames of the stream read so far, those not delivered included: the

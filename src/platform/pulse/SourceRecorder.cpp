@@ -215,8 +215,7 @@ void SourceRecorder::readAll() {
     return;
   }
   // Asked once this read is taken, so that the answer covers it.
-  if (wanted || read.arrivalSeconds - timingAskedAt_ >= placer_.reportIntervalSeconds())
-    connection_.askTimings();
+  if (wanted || read.arrivalSeconds - timingAskedAt_ >= kTimingSeconds) connection_.askTimings();
 }
 
 std::size_t SourceRecorder::readableBytes() const {

@@ -10,7 +10,7 @@
 // are short may wait for the rest of a batch period: such a source sends
 // again soon after, so what waits is still timed within a few milliseconds.
 // The reports of every stream on the connection are asked together, at each
-// read while the placer wants them, else as often as it says.
+// read while the placer wants them, else every kTimingSeconds.
 //
 // Whatever ends the recorder's part (a stop, a switch to another source, a
 // failure of the stream or of the connection), what was read is handed over
@@ -103,6 +103,11 @@ class SourceRecorder final : private PulseConnection::Reader {
   static constexpr double kShortFragmentSeconds = 0.020;
   // How many fragments are seen before they are judged.
   static constexpr int kFragmentsJudged = 16;
+  // How often the server is asked for its timing once the stream's first
+  // buffer is placed: the source's latency changes only when the source's own
+  // settings do, and the count of frames drifts from the host clock by no
+  // more than the clocks do.
+  static constexpr double kTimingSeconds = 5.0;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);

@@ -33,17 +33,6 @@ struct TimingLimits {
   static constexpr std::size_t kLossReads = 3;
   static constexpr double kLossSpanSeconds = 0.4;
 
-  // How often the server is asked for its reports when nothing else wants
-  // them: the source's latency changes only when its own settings do, and
-  // the count drifts from the host clock by no more than the device's rate
-  // does, which is followed. While that rate is measured (until it is known
-  // within kRateKnownPpm) they are asked more often, so that a device off
-  // the host's clock is told, and its audio resampled, within seconds: a
-  // lower envelope of more reports lies closer to the true line.
-  static constexpr double kReportSeconds = 5.0;
-  static constexpr double kMeasuringReportSeconds = 0.5;
-  static constexpr double kRateKnownPpm = 20.0;
-
   // --- The count of samples (StreamTimeline).
 
   // A read later than the count by more than this came after a real gap (a
