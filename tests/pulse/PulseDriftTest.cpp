@@ -1,4 +1,4 @@
-// The built agent on a private classic PulseAudio server, with a microphone
+// The built agent on a private audio server, with a microphone
 // whose clock drifts: a pipe source fed by mirevo-drifting-writer at
 // 48000 * (1 + ppm / 1e6) frames per real second, while the same bursts play
 // into the speakers at the same real moments. Over two minutes, each burst
@@ -14,8 +14,10 @@
 // is measured from the median of the first five seconds (before any drift
 // has grown), and the constant is printed.
 //
-// PipeWire's pipe source follows the graph's clock rather than its writer,
-// so this runs on the classic server only.
+// On PipeWire (the pipewire_drift copies) only the slow direction runs: its
+// pipe source passes on what the writer gave as it comes, so a slow writer
+// is a slow device (its count and the bursts' spacing follow the writer),
+// but a fast one only backs up the pipe behind the graph's clock.
 //
 // Disabled until the recorder follows device clocks: today the microphone
 // moves by the drift (0.3 ms per second at 300 ppm). Run it anyway with
@@ -168,7 +170,9 @@ class PulseDrift : public ::testing::TestWithParam<double> {
  protected:
   void SetUp() override {
     if (!pulseaudioInstalled()) GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is not installed";
-    if (onPipeWire()) GTEST_SKIP() << "PipeWire's pipe source follows the graph's clock";
+    if (onPipeWire() && GetParam() > 0.0) {
+      GTEST_SKIP() << "a writer faster than PipeWire's graph only backs up the pipe";
+    }
     server_ = std::make_unique<PrivatePulse>();
     ASSERT_TRUE(server_->running()) << "the private audio server did not start";
     fifo_ = server_->folder() + "/microphone.fifo";
