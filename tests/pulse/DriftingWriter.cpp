@@ -21,11 +21,10 @@
 // the pipe and come late.
 //
 // The speakers' side is a playback stream of our own (libpulse-simple, 200 ms
-// of buffer): each frame's content is the sound of the moment the server
-// will play it, from the stream's latency, so that the player's buffering
-// does not shift its sounds (silence until the play clock is known, about
-// 1.5 s). When the latency shows the play clock moved (an underrun), the
-// writer says so on stderr and follows.
+// of buffer), written at the nominal rate on the same deadlines, each sound a
+// buffer ahead: they play at a constant time from the microphone's, close to
+// the same moment, and the test measures what is left at the start. (Following the stream's latency
+// instead moved the sounds by milliseconds whenever its answers wandered.)
 //
 // It prints one line when it starts writing ("writing at <monotonic s>") and
 // runs until SECONDS have passed or it is stopped (SIGTERM, SIGINT).
@@ -146,12 +145,16 @@ bool writeAll(int fd, const void* data, std::size_t bytes) {
   return true;
 }
 
-// The speakers: a playback stream whose frames carry the sound of the moment
-// they will be played.
+// The speakers: a playback stream at the nominal rate, written on the same
+// deadlines, so that its frames play a constant time after they are written
+// (about its buffer: the server takes them on the host clock, as the writer
+// gives them). Its frame j holds the sound of the moment it plays, as far as
+// the buffer tells.
 class Speakers {
  public:
-  Speakers(const Options& options, double startSeconds)
-      : options_(options), startSeconds_(startSeconds) {}
+  static constexpr double kBufferSeconds = 0.2;
+
+  explicit Speakers(const Options& options) : options_(options) {}
   ~Speakers() {
     if (stream_ != nullptr) pa_simple_free(stream_);
   }
@@ -161,9 +164,13 @@ class Speakers {
     spec.format = PA_SAMPLE_FLOAT32LE;
     spec.rate = static_cast<std::uint32_t>(options_.rate);
     spec.channels = 1;
+    // A few hundred milliseconds of buffer (kBufferSeconds): a shorter one
+    // underruns now and then on a busy machine, and each underrun delays
+    // what follows.
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(200000, &spec));
+    attributes.tlength = static_cast<std::uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(kBufferSeconds * 1e6), &spec));
     attributes.prebuf = static_cast<std::uint32_t>(-1);
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
@@ -178,20 +185,17 @@ class Speakers {
     return stream_ != nullptr;
   }
 
-  // Writes the frames due by `nowSeconds` (host clock).
-  bool write(double nowSeconds) {
-    const auto due =
-        static_cast<std::int64_t>(std::floor((nowSeconds - startSeconds_) * options_.rate));
-    if (due <= written_) return true;
-    follow(nowSeconds);
+  // Writes the frames due by `step`.
+  bool write(std::int64_t step) {
+    const auto due = static_cast<std::int64_t>(
+        std::floor(static_cast<double>(step) * kStepSeconds * options_.rate));
     samples_.resize(static_cast<std::size_t>(due - written_));
     for (std::size_t i = 0; i < samples_.size(); ++i) {
-      const double frame = static_cast<double>(written_) + static_cast<double>(i);
-      // Silence until the play clock is known.
-      samples_[i] = playOrigin_
-                        ? static_cast<float>(soundAt(
-                              options_, *playOrigin_ + frame / options_.rate - startSeconds_))
-                        : 0.0f;
+      // Played about a buffer after it is written.
+      const double real =
+          static_cast<double>(written_ + static_cast<std::int64_t>(i)) / options_.rate +
+          kBufferSeconds;
+      samples_[i] = static_cast<float>(soundAt(options_, real));
     }
     int error = 0;
     if (pa_simple_write(stream_, samples_.data(), samples_.size() * sizeof(float), &error) < 0) {
@@ -203,37 +207,10 @@ class Speakers {
   }
 
  private:
-  // When the stream's frame 0 plays, as the latency tells: the next frame
-  // written plays once everything written so far has. Each answer is off
-  // by up to a block of the sink's, so the median of a second of them
-  // counts, and only a lasting change of it (an underrun) moves the play
-  // clock.
-  void follow(double nowSeconds) {
-    int error = 0;
-    const pa_usec_t latency = pa_simple_get_latency(stream_, &error);
-    if (error != 0 || written_ < static_cast<std::int64_t>(0.5 * options_.rate)) return;
-    origins_.push_back(nowSeconds + static_cast<double>(latency) * 1e-6 -
-                       static_cast<double>(written_) / options_.rate);
-    if (origins_.size() < kOriginsWeighed) return;
-    std::nth_element(origins_.begin(), origins_.begin() + kOriginsWeighed / 2, origins_.end());
-    const double median = origins_[kOriginsWeighed / 2];
-    origins_.clear();
-    if (playOrigin_ && std::fabs(median - *playOrigin_) > 0.003) {
-      std::fprintf(stderr, "drifting-writer: the speakers' play clock moved by %.1f ms at %.3f s\n",
-                   (median - *playOrigin_) * 1e3, nowSeconds - startSeconds_);
-    }
-    if (!playOrigin_ || std::fabs(median - *playOrigin_) > 0.003) playOrigin_ = median;
-  }
-
-  static constexpr std::size_t kOriginsWeighed = 200;  // a second of writes
-
   const Options& options_;
-  double startSeconds_;
   pa_simple* stream_ = nullptr;
   std::int64_t written_ = 0;
   std::vector<float> samples_;
-  std::optional<double> playOrigin_;
-  std::vector<double> origins_;
 };
 
 }  // namespace
@@ -265,7 +242,7 @@ int main(int argc, char** argv) {
   const double start = monotonicSeconds();
   std::optional<Speakers> speakers;
   if (!options->speakers.empty()) {
-    speakers.emplace(*options, start);
+    speakers.emplace(*options);
     if (!speakers->open()) return 1;
   }
   std::printf("writing at %.6f\n", start);
@@ -289,7 +266,7 @@ int main(int argc, char** argv) {
     }
     if (!writeAll(fifo, samples.data(), samples.size() * sizeof(std::int16_t))) break;
     written = due;
-    if (speakers && !speakers->write(monotonicSeconds())) return 1;
+    if (speakers && !speakers->write(step)) return 1;
   }
   ::close(fifo);
   return 0;
