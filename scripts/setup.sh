@@ -14,7 +14,7 @@ fi
 
 packages=(
   g++ cmake ninja-build pkg-config clang-format
-  nlohmann-json3-dev libutf8proc-dev libpulse-dev
+  nlohmann-json3-dev libutf8proc-dev libpulse-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libfftw3-dev
   clang libclang-rt-14-dev
   libc++-14-dev libc++abi-14-dev googletest

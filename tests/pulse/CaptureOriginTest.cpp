@@ -68,10 +68,10 @@ TEST(CaptureOrigin, OldReportsAreLetGoSoThatDriftIsFollowed) {
   origin.report(1.0, 0.0, 48000, 0);  // origin 0
   // The server's clock runs slow: each report puts frame 0 a millisecond
   // later than the one before.
-  for (int i = 1; i <= static_cast<int>(CaptureOrigin::kReportsKept); ++i) {
+  for (int i = 1; i <= static_cast<int>(TimingLimits::kReportsKept); ++i) {
     origin.report(1.0 + i + 0.001 * i, 0.0, 48000 * (i + 1), 0);
   }
-  EXPECT_EQ(origin.reports(), CaptureOrigin::kReportsKept);
+  EXPECT_EQ(origin.reports(), TimingLimits::kReportsKept);
   EXPECT_NEAR(*origin.capturedSeconds(0), 0.001, 1e-9);
 }
 

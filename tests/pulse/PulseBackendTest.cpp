@@ -216,7 +216,7 @@ TEST_F(PulseBackend, RecordsTheSystemsAudioAndTheMicrophoneOnTheHostClock) {
     // most the size asked for, each a continuation of the one before on the
     // sample count.
     const double mostFrames =
-        (SourceRecorder::kHandOverSeconds + SourceRecorder::kFragmentSeconds) * kRate;
+        (TimingLimits::kHandOverSeconds + SourceRecorder::kFragmentSeconds) * kRate;
     for (std::size_t i = 1; i < source->buffers.size(); ++i) {
       const auto& before = source->buffers[i - 1];
       const auto& buffer = source->buffers[i];

@@ -18,6 +18,13 @@ constexpr double kRate = 48000.0;
 constexpr std::int64_t kFragment = 2400;  // 50 ms
 constexpr double kFragmentSeconds = kFragment / kRate;
 
+// The presentation times of reads the timeline settled.
+std::vector<double> starts(const std::vector<StreamTimeline::Placed>& placed) {
+  std::vector<double> seconds;
+  for (const auto& read : placed) seconds.push_back(read.startSeconds);
+  return seconds;
+}
+
 // Feeds reads of one fragment each and keeps every presentation time the
 // timeline settles, in order.
 struct Feed {
@@ -28,9 +35,9 @@ struct Feed {
   // Answers how many reads this one settled.
   std::size_t read(double captured) {
     ++fed;
-    return take(timeline.place(kFragment, captured));
+    return take(starts(timeline.place(kFragment, captured)));
   }
-  std::size_t flush() { return take(timeline.flush()); }
+  std::size_t flush() { return take(starts(timeline.flush())); }
   std::size_t take(const std::vector<double>& settled) {
     placed.insert(placed.end(), settled.begin(), settled.end());
     EXPECT_LE(placed.size(), fed) << "more reads settled than were taken";
@@ -42,7 +49,7 @@ struct Feed {
     int count = 0;
     for (std::size_t i = 1; i < placed.size(); ++i) {
       const double step = placed[i] - placed[i - 1];
-      if (std::fabs(step - kFragmentSeconds) > kFragmentSeconds * StreamTimeline::kMaxSlew + 1e-9) {
+      if (std::fabs(step - kFragmentSeconds) > kFragmentSeconds * TimingLimits::kMaxSlew + 1e-9) {
         ++count;
       }
     }
@@ -97,7 +104,7 @@ TEST_P(StreamTimelineJump, OnlyALastingJumpAbove100MillisecondsReanchors) {
 
   // Only a read later than the count by more than a gap allows is held.
   const std::size_t settledAtOnce = feed.read(jumped);
-  EXPECT_EQ(settledAtOnce, jump.jumpSeconds <= StreamTimeline::kGapSeconds ? 1u : 0u);
+  EXPECT_EQ(settledAtOnce, jump.jumpSeconds <= TimingLimits::kGapSeconds ? 1u : 0u);
   // A second of reads after it, at the pace of their samples.
   const double after = jump.lasting ? jumped : captured;
   for (int i = 1; i <= 20; ++i) feed.read(after + i * kFragmentSeconds);
@@ -130,7 +137,7 @@ TEST(StreamTimeline, AGapIsConfirmedOnceTheReadsAfterItHaveGoneOnForLongEnough) 
   int held = 0;
   while (feed.read(resumed + held * kFragmentSeconds) == 0) ++held;
   // Settled by the first read that is kConfirmSeconds past the jump.
-  EXPECT_EQ(held, static_cast<int>(std::ceil(StreamTimeline::kConfirmSeconds / kFragmentSeconds)));
+  EXPECT_EQ(held, static_cast<int>(std::ceil(TimingLimits::kConfirmSeconds / kFragmentSeconds)));
   EXPECT_DOUBLE_EQ(feed.placed[1], resumed);
 }
 
@@ -190,7 +197,7 @@ TEST(StreamTimeline, ALargeFirstReadOfABacklogIsOnlyLate) {
   const auto read = [&](double seconds, double arrivedAt) {
     const auto count = static_cast<std::int64_t>(seconds * kRate);
     frames.push_back(count);
-    const auto settled = timeline.place(count, arrivedAt - seconds);
+    const auto settled = starts(timeline.place(count, arrivedAt - seconds));
     placed.insert(placed.end(), settled.begin(), settled.end());
   };
   for (int i = 0; i < 20; ++i, now += 0.1) read(0.1, now + 0.1);
@@ -230,7 +237,7 @@ TEST(StreamTimeline, ReadsThatNeverSettleDownAreHeldOnlySoLong) {
     feed.read(i * kFragmentSeconds + (i % 2 == 0 ? 0.5 : -0.5) + i * 0.3);
     most = std::max(most, feed.fed - feed.placed.size());
   }
-  EXPECT_LE(static_cast<double>(most) * kFragmentSeconds, StreamTimeline::kMaxHeldSeconds + 1e-9);
+  EXPECT_LE(static_cast<double>(most) * kFragmentSeconds, TimingLimits::kMaxHeldSeconds + 1e-9);
   feed.flush();
   EXPECT_EQ(feed.placed.size(), feed.fed);
 }
@@ -255,6 +262,27 @@ TEST(StreamTimeline, HeldReadsAreSettledAtTheEnd) {
   }
 }
 
+TEST(StreamTimeline, EachReadComesOutWithItsOwnSamplesHeldOrNot) {
+  StreamTimeline timeline(kRate);
+  std::vector<StreamTimeline::Placed> placed;
+  const auto read = [&](float mark, double captured) {
+    auto settled = timeline.place(kFragment, captured, std::vector<float>(kFragment, mark));
+    for (auto& buffer : settled) placed.push_back(std::move(buffer));
+  };
+  read(1.0f, 5.0);
+  // A burst after a stall: held, then settled together on the count.
+  read(2.0f, 5.0 + 0.400);
+  read(3.0f, 5.0 + 0.400);
+  read(4.0f, 5.0 + 3 * kFragmentSeconds);
+  ASSERT_EQ(placed.size(), 4u);
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(placed[i].samples.size(), static_cast<std::size_t>(kFragment));
+    EXPECT_EQ(placed[i].samples.front(), static_cast<float>(i + 1));
+    EXPECT_NEAR(placed[i].startSeconds, 5.0 + static_cast<double>(i) * kFragmentSeconds, 1e-9);
+  }
+}
+
 TEST(StreamTimeline, ALastingOffsetBelowTheGapIsSlewedAwayGently) {
   Feed feed;
   double previous = placeNow(feed, 0.0);
@@ -264,11 +292,11 @@ TEST(StreamTimeline, ALastingOffsetBelowTheGapIsSlewedAwayGently) {
     captured = i * kFragmentSeconds + 0.060;
     const double placed = placeNow(feed, captured);
     ASSERT_NEAR(placed - previous, kFragmentSeconds,
-                kFragmentSeconds * StreamTimeline::kMaxSlew + 1e-9)
+                kFragmentSeconds * TimingLimits::kMaxSlew + 1e-9)
         << "fragment " << i;
     previous = placed;
   }
-  EXPECT_NEAR(previous, captured, StreamTimeline::kDeadBandSeconds + 0.001);
+  EXPECT_NEAR(previous, captured, TimingLimits::kDeadBandSeconds + 0.001);
 }
 
 TEST(StreamTimeline, ThreeHoursOfClockDriftNeverBreakTheTimeline) {
@@ -286,7 +314,7 @@ TEST(StreamTimeline, ThreeHoursOfClockDriftNeverBreakTheTimeline) {
   // No step ever moved by more than the slew limit, and the timeline has
   // followed the host clock to its dead band.
   EXPECT_EQ(feed.breaks(), 0);
-  EXPECT_NEAR(feed.placed.back(), captured, StreamTimeline::kDeadBandSeconds + 0.005);
+  EXPECT_NEAR(feed.placed.back(), captured, TimingLimits::kDeadBandSeconds + 0.005);
 }
 
 struct FloorCase {
@@ -313,7 +341,7 @@ TEST_P(StreamTimelineFloor, AudioBeforeTheFloorIsLeftOutAndTheRestStartsOnTheHos
   EXPECT_EQ(leftOut, floor.leftOut);
   if (leftOut == kFragment) return;
   const double kept = floor.capturedSeconds + static_cast<double>(leftOut) / kRate;
-  const auto placed = timeline.place(kFragment - leftOut, kept);
+  const auto placed = starts(timeline.place(kFragment - leftOut, kept));
   ASSERT_EQ(placed.size(), 1u);
   EXPECT_NEAR(placed[0], floor.placedSeconds, 1e-9);
   EXPECT_GE(placed[0], 10.0);
@@ -335,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(StreamTimeline, WithoutAFloorNothingIsLeftOut) {
   StreamTimeline timeline(kRate);
   EXPECT_EQ(timeline.framesBeforeFloor(kFragment, -1e9), 0);
-  EXPECT_DOUBLE_EQ(timeline.place(kFragment, 3.0).at(0), 3.0);
+  EXPECT_DOUBLE_EQ(timeline.place(kFragment, 3.0).at(0).startSeconds, 3.0);
 }
 
 // A stream that takes over from another (the default device changed, the
@@ -353,7 +381,7 @@ TEST(StreamTimeline, AStreamThatTakesOverStartsBehindTheOneBefore) {
     StreamTimeline after(kRate, end);
     const std::int64_t leftOut = after.framesBeforeFloor(kFragment, firstCaptured);
     const double kept = firstCaptured + static_cast<double>(leftOut) / kRate;
-    const double placed = after.place(kFragment - leftOut, kept).at(0);
+    const double placed = after.place(kFragment - leftOut, kept).at(0).startSeconds;
     EXPECT_NEAR(placed, std::max(firstCaptured, end), 1e-9);
   }
 }

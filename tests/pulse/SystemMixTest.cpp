@@ -105,7 +105,7 @@ TEST_F(SystemMixTest, TwoOutputsWithDriftingClocksAddUpAtTheirHostTimes) {
   mix_.flush();
   expectOneTimeline();
   const std::vector<float> mixed = samplesFrom(0.0);
-  const auto align = std::llround(SystemMix::kAlignSeconds * kRate);
+  const auto align = std::llround(TimingLimits::kAlignSeconds * kRate);
   std::int64_t withOther = 0;
   int jumps = 0;
   long previous = -1;
@@ -138,9 +138,9 @@ TEST_F(SystemMixTest, AnOutputThatFallsBehindHoldsTheMixBackByTheBoundAtMost) {
   for (int i = 0; i < 20; ++i) {
     mix_.add(SystemMix::kDefaultInput, constant(0.25f, i * kBufferSeconds));
     const double reached = (i + 1) * kBufferSeconds;
-    if (reached < SystemMix::kLateSeconds + kBufferSeconds) continue;
-    EXPECT_GE(handedOverUntil(), reached - SystemMix::kLateSeconds - kBufferSeconds - 1e-9);
-    EXPECT_LE(handedOverUntil(), reached - SystemMix::kLateSeconds + 1e-9);
+    if (reached < TimingLimits::kLateSeconds + kBufferSeconds) continue;
+    EXPECT_GE(handedOverUntil(), reached - TimingLimits::kLateSeconds - kBufferSeconds - 1e-9);
+    EXPECT_LE(handedOverUntil(), reached - TimingLimits::kLateSeconds + 1e-9);
   }
   // Audio within the bound is still mixed where it belongs; audio beyond it,
   // for a time already handed over, is dropped.
@@ -163,8 +163,8 @@ TEST_F(SystemMixTest, WithoutTheDefaultOutputTheOthersComeOutAfterTheBound) {
   for (int i = 0; i < 10; ++i) {
     mix_.add(kOther, constant(0.5f, 3.0 + i * kBufferSeconds));
     const double reached = 3.0 + (i + 1) * kBufferSeconds;
-    if (reached - SystemMix::kLateSeconds <= 3.0) continue;
-    EXPECT_NEAR(handedOverUntil(), reached - SystemMix::kLateSeconds, 1e-9);
+    if (reached - TimingLimits::kLateSeconds <= 3.0) continue;
+    EXPECT_NEAR(handedOverUntil(), reached - TimingLimits::kLateSeconds, 1e-9);
   }
   EXPECT_GT(mix_.heldFrames(), 0);
   mix_.flush();

@@ -7,7 +7,7 @@ namespace mirevo::platform::pulse {
 
 void CaptureOrigin::keep(double origin) {
   origins_.push_back(origin);
-  if (origins_.size() > kReportsKept) origins_.pop_front();
+  if (origins_.size() > TimingLimits::kReportsKept) origins_.pop_front();
 }
 
 std::int64_t CaptureOrigin::report(double reportSeconds, double latencySeconds,
@@ -17,7 +17,8 @@ std::int64_t CaptureOrigin::report(double reportSeconds, double latencySeconds,
                         static_cast<double>(framesWritten + lostFrames_) / sampleRate_;
   framesRead_ = framesRead;
   const auto earliest = std::min_element(origins_.begin(), origins_.end());
-  if (earliest == origins_.end() || origin <= *earliest + kJumpSeconds || !countsLosses_) {
+  if (earliest == origins_.end() || origin <= *earliest + TimingLimits::kJumpSeconds ||
+      !countsLosses_) {
     // In step: whatever was doubted was a late report.
     later_.clear();
     keep(origin);
@@ -35,7 +36,7 @@ bool CaptureOrigin::laterTellLoss() const {
     if (later_[i].framesRead != later_[i - 1].framesRead) ++reads;
   }
   const auto span = static_cast<double>(later_.back().framesWritten - later_.front().framesWritten);
-  return reads >= kLossReads && span >= kLossSpanSeconds * sampleRate_;
+  return reads >= TimingLimits::kLossReads && span >= TimingLimits::kLossSpanSeconds * sampleRate_;
 }
 
 std::int64_t CaptureOrigin::settleLater() {
@@ -44,7 +45,7 @@ std::int64_t CaptureOrigin::settleLater() {
   for (const Late& late : later_) laterOrigin = std::min(laterOrigin, late.origin);
   const double lost = laterOrigin - earliest;
   std::int64_t lostFrames = 0;
-  if (lost < kMaxLossSeconds) {
+  if (lost < TimingLimits::kMaxLossSeconds) {
     lostFrames = std::llround(lost * sampleRate_);
     lostFrames_ += lostFrames;
   } else {

@@ -37,28 +37,12 @@
 #include <optional>
 #include <vector>
 
+#include "platform/pulse/TimingLimits.hpp"
+
 namespace mirevo::platform::pulse {
 
 class CaptureOrigin {
  public:
-  // How many of the newest reports are weighed: older ones are let go, so
-  // that clocks that drift apart are followed.
-  static constexpr std::size_t kReportsKept = 6;
-  // Lateness beyond this may be a loss or a gap. A PipeWire server under
-  // load now and then answers from a count a processing cycle old (10 to
-  // 14 ms late, seen at a load of 9 on two cores), which is why one late
-  // report proves nothing, and drops whole cycles of 512 frames and more
-  // (10.7 ms at 48 kHz). A shorter loss is not told from late reports: the
-  // audio after it counts as captured earlier by its length.
-  static constexpr double kJumpSeconds = 0.008;
-  // The longest loss filled with silence; a longer one is a gap, as the
-  // timeline counts gaps.
-  static constexpr double kMaxLossSeconds = 0.100;
-  // What tells a loss from late reports: reports after this many reads and
-  // this much of the stream, all late.
-  static constexpr std::size_t kLossReads = 3;
-  static constexpr double kLossSpanSeconds = 0.4;
-
   // `countsLosses`: whether the server may drop audio it counted; where it
   // never does, a late report is only late.
   CaptureOrigin(double sampleRate, bool countsLosses)

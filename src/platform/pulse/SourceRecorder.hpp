@@ -1,39 +1,16 @@
 // Records one source of the server into sample buffers: a record stream of
-// float32 at the requested rate and channel count (the server converts). Reads
-// are gathered into buffers of at least 450 ms (split above a second), so that
-// the session's queue wakes a few times a second rather than at every
-// fragment the server sends; each buffer is stamped on the host clock by a
-// StreamTimeline. A gap between reads hands over what was gathered first.
-//
-// A read is timed by where its first frame lies in the stream, as the
-// server's timing reports place the stream's frames on the host clock
-// (CaptureOrigin): two sources that hear one sound then give it one time,
-// however each server gathers and sends its fragments. Until the reports say
-// so, and whenever they disagree with the moment the read arrived by more
-// than a gap (the count broke since the last report), the moment of arrival
-// times it instead. The first buffer, and the first after the count broke,
-// anchor the timeline: they wait for a few reports, the last made after the
-// first of them was read, one asked at each read. The reports of every stream
-// on the connection are asked together.
-//
-// Audio the server lost (a PipeWire server that misses its processing cycles
-// drops them from the stream) is filled with silence of its length, so that
-// what follows keeps its time rather than moving earlier by the loss. A read
-// that arrives later, against the count, than the recent reads did by more
-// than CaptureOrigin::kJumpSeconds may follow a loss: reports are asked at
-// once, and at each read while they doubt, rather than every few seconds.
-// The silence goes before the audio not yet handed over. Nothing waits for
-// the reports to tell (they take a few reads): audio of the default output
-// held that long would come after the other outputs' audio had been mixed
-// without it. What was handed over between the loss and its telling (half a
-// second, about) keeps the time the count gave it.
-// Frames captured before the settings' floor are left out (see
-// StreamTimeline).
+// float32 at the requested rate and channel count (the server converts).
+// This is the libpulse side alone: the stream's callbacks, taking what
+// arrived (peek and drop), asking the server for its timing, and judging the
+// fragments it sends. Each read and each timing report goes to a ReadPlacer,
+// which places the audio on the host clock and hands it over.
 //
 // What the server sends is taken when the connection settles, so that a batch
 // of fragments is read, and timed, as one. Reads of a source whose fragments
 // are short may wait for the rest of a batch period: such a source sends
 // again soon after, so what waits is still timed within a few milliseconds.
+// The reports of every stream on the connection are asked together, at each
+// read while the placer wants them, else every kTimingSeconds.
 //
 // Whatever ends the recorder's part (a stop, a switch to another source, a
 // failure of the stream or of the connection), what was read is handed over
@@ -46,24 +23,31 @@
 #include <pulse/stream.h>
 
 #include <atomic>
-#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/AudioFormat.hpp"
 #include "platform/Clock.hpp"
 #include "platform/SampleBuffer.hpp"
-#include "platform/pulse/CaptureOrigin.hpp"
 #include "platform/pulse/PulseConnection.hpp"
-#include "platform/pulse/StreamTimeline.hpp"
+#include "platform/pulse/ReadPlacer.hpp"
 
 namespace mirevo::platform::pulse {
 
 class SourceRecorder final : private PulseConnection::Reader {
  public:
+  // Told every read and timing report as the placer takes them: a test tool
+  // records them as a trace to replay.
+  class Listener {
+   public:
+    virtual void read(const ReadPlacer::Read& read) = 0;
+    virtual void report(const ReadPlacer::Report& report) = 0;
+
+   protected:
+    ~Listener() = default;
+  };
   struct Settings {
     std::string source;
     int sampleRate = 48000;
@@ -73,6 +57,7 @@ class SourceRecorder final : private PulseConnection::Reader {
     double floorSeconds = -std::numeric_limits<double>::infinity();
     // Counts the frames read for delivery, when given; any thread may read it.
     std::atomic<std::int64_t>* framesRead = nullptr;
+    Listener* listener = nullptr;
   };
   using HandOver = std::function<void(std::shared_ptr<const SampleBuffer>)>;
   using Failure = std::function<void(int code)>;
@@ -94,7 +79,7 @@ class SourceRecorder final : private PulseConnection::Reader {
 
   // Until delivering, what arrives is read and dropped: it was captured before
   // the recording started.
-  void startDelivering() { delivering_ = true; }
+  void startDelivering() { placer_.startDelivering(); }
   // Reads what is waiting and hands over everything gathered, what the
   // timeline still holds included; delivery goes on.
   void handOverRead();
@@ -104,10 +89,8 @@ class SourceRecorder final : private PulseConnection::Reader {
   // Asks the server to end the stream; ended() turns true when it has.
   void disconnect();
   // Where the audio handed over ends; the floor while none was.
-  double endSeconds() const { return timeline_.endSeconds(); }
+  double endSeconds() const { return placer_.endSeconds(); }
 
-  // The longest buffer handed over, in seconds: a longer fragment is split.
-  static constexpr double kMaxBufferSeconds = 1.0;
   // How much audio the server gathers before it sends a fragment. PipeWire
   // then sends a few times a second rather than twenty, and the library's
   // thread wakes as seldom. PulseAudio sends what its source posts at once
@@ -115,10 +98,6 @@ class SourceRecorder final : private PulseConnection::Reader {
   // heartbeat's level, taken from the latest buffer, still comes from the
   // last second.
   static constexpr double kFragmentSeconds = 0.250;
-  // How much audio a handed-over buffer holds at least: a little under two
-  // of PipeWire's fragments, so that the session's queue wakes about twice a
-  // second for each source (each wake-up costs more than its audio does).
-  static constexpr double kHandOverSeconds = 0.450;
   // Fragments this short, on average, may wait for a batch: a PulseAudio
   // monitor passes on every block its sink renders, a few milliseconds each.
   static constexpr double kShortFragmentSeconds = 0.020;
@@ -129,12 +108,6 @@ class SourceRecorder final : private PulseConnection::Reader {
   // settings do, and the count of frames drifts from the host clock by no
   // more than the clocks do.
   static constexpr double kTimingSeconds = 5.0;
-  // How many timing reports a buffer that anchors the timeline waits for, and
-  // how much audio waits for them at most.
-  static constexpr std::size_t kAnchorReports = 3;
-  static constexpr double kReportWaitSeconds = 1.0;
-  // How many of the latest reads' lateness a read is weighed against.
-  static constexpr std::size_t kLatenessKept = 8;
 
  private:
   static void stateChanged(pa_stream* stream, void* self);
@@ -144,70 +117,24 @@ class SourceRecorder final : private PulseConnection::Reader {
   bool mayWait() const override;
   void countFragment(std::size_t bytes);
   void askForTiming(double nowSeconds);
-  bool wantsTiming(double nowSeconds) const;
   void askTiming() override;
   void timingArrived(const pa_timing_info* timing);
-  // Whether the gathered audio may be placed: a report times it, or it
-  // waited for one long enough.
-  bool mayPlace() const;
-  // Whether a read arrived later, against the count, than the recent reads
-  // did by more than CaptureOrigin::kJumpSeconds.
-  bool arrivedLate(double lateness);
-  // Fills `frames` lost frames with silence, before the audio not yet handed
-  // over.
-  void fillLoss(std::int64_t frames);
-  // Puts `frames` frames of silence at the head of the gathered audio.
-  void prependSilence(std::int64_t frames);
-  // After the count broke, the new count puts the gathered audio at
-  // `captured`: later than where the timeline ends by less than a gap, on a
-  // server that drops cycles, the difference is a loss (the timeline would
-  // let it pass as noise) and is filled; `captured` moves to its start.
-  void fillLossAcrossBreak(double& captured);
-  // When the frame at `index` of the recorded audio was captured: as the
-  // timing reports count it, unless they are missing or disagree with
-  // `arrivalSeconds`, the time its read arrived tells.
-  double captureTimeOf(std::int64_t index, double arrivalSeconds);
   void reportEnd(int code);
   void readAll();
-  // Before the timeline is anchored: drops the gathered frames from before
-  // the floor and moves `captured` to the first frame kept.
-  void leaveOutBeforeFloor(double& captured);
-  void handOverPending();
-  // Also what the timeline holds back.
-  void handOverAll();
-  void deliverSettled(const std::vector<double>& startSeconds);
-  void deliver(std::vector<float> samples, double startSeconds);
-  std::size_t pendingFrames() const;
   std::size_t readableBytes() const;
-  double capturedSeconds(double nowSeconds, std::size_t waitingBytes) const;
 
   PulseConnection& connection_;
   const Clock& clock_;
   AudioFormat format_;
-  HandOver handOver_;
   Failure failure_;
-  StreamTimeline timeline_;
-  std::atomic<std::int64_t>* framesRead_;
+  ReadPlacer placer_;
+  Listener* listener_;
   pa_stream* stream_ = nullptr;
-  CaptureOrigin origin_;
   // Frames taken from the stream since it began, those dropped included: the
   // stream's own count, which the server's write index counts too.
   std::int64_t framesTaken_ = 0;
-  std::vector<float> pending_;          // gathered, not yet handed over
-  double pendingCaptured_ = 0.0;        // capture time of its first frame, on arrival
-  std::int64_t pendingFirstFrame_ = 0;  // in the stream
-  std::int64_t pendingFirstIndex_ = 0;  // in the recorded audio, silence included
-  // The lateness of the latest reads against the count, newest last.
-  std::deque<double> lateness_;
-  // The next buffer placed anchors the timeline: it waits for a report.
-  bool anchoring_ = true;
-
-  // Handed to the timeline but not yet settled by it, oldest first.
-  std::deque<std::vector<float>> unsettled_;
-  // What the source held at the server's last timing report.
-  double serverLatencySeconds_ = 0.0;
+  ReadPlacer::Read read_;  // the latest read
   double timingAskedAt_ = 0.0;
-  bool delivering_ = false;
   bool quiet_ = false;    // no failure is told any more
   bool arrived_ = false;  // since the last read
   // The length of the fragments the server sends, in frames: a running

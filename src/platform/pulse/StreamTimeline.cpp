@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace mirevo::platform::pulse {
 
@@ -23,9 +24,9 @@ double StreamTimeline::advance(std::int64_t frames) {
 }
 
 void StreamTimeline::follow(double difference, std::int64_t frames) {
-  averageDifference_ += (difference - averageDifference_) * kAveragingShare;
-  if (std::fabs(averageDifference_) <= kDeadBandSeconds) return;
-  const double limit = kMaxSlew * static_cast<double>(frames) / sampleRate_;
+  averageDifference_ += (difference - averageDifference_) * TimingLimits::kAveragingShare;
+  if (std::fabs(averageDifference_) <= TimingLimits::kDeadBandSeconds) return;
+  const double limit = TimingLimits::kMaxSlew * static_cast<double>(frames) / sampleRate_;
   const double slew = std::clamp(averageDifference_, -limit, limit);
   anchorSeconds_ += slew;
   // What the timeline moved by no longer lies between it and the reads.
@@ -34,7 +35,7 @@ void StreamTimeline::follow(double difference, std::int64_t frames) {
 
 double StreamTimeline::placeChecked(std::int64_t frames, double capturedSeconds) {
   const double difference = capturedSeconds - expectedSeconds();
-  if (difference > kGapSeconds) {
+  if (difference > TimingLimits::kGapSeconds) {
     anchor(capturedSeconds);
   } else {
     follow(difference, frames);
@@ -43,16 +44,16 @@ double StreamTimeline::placeChecked(std::int64_t frames, double capturedSeconds)
 }
 
 bool StreamTimeline::disagrees(double capturedSeconds, double expectedSeconds) {
-  return std::fabs(capturedSeconds - expectedSeconds) > kGapSeconds;
+  return std::fabs(capturedSeconds - expectedSeconds) > TimingLimits::kGapSeconds;
 }
 
 bool StreamTimeline::behind(double capturedSeconds, double expectedSeconds) {
-  return capturedSeconds - expectedSeconds > kGapSeconds;
+  return capturedSeconds - expectedSeconds > TimingLimits::kGapSeconds;
 }
 
-void StreamTimeline::hold(std::int64_t frames, double capturedSeconds) {
+void StreamTimeline::hold(std::int64_t frames, double capturedSeconds, std::vector<float> samples) {
   const std::int64_t offset = held_.empty() ? 0 : held_.back().offset + held_.back().frames;
-  held_.push_back(Read{frames, capturedSeconds, offset});
+  held_.push_back(Read{frames, capturedSeconds, offset, std::move(samples)});
 }
 
 double StreamTimeline::countedTimeOfNewest() const {
@@ -68,14 +69,18 @@ double StreamTimeline::anchorBeforeRun() const {
   return runFirst.capturedSeconds - static_cast<double>(runFirst.offset) / sampleRate_;
 }
 
-std::vector<double> StreamTimeline::settleHeld() {
-  std::vector<double> placed;
+std::vector<StreamTimeline::Placed> StreamTimeline::settleHeld() {
+  std::vector<Placed> placed;
   placed.reserve(held_.size());
-  for (std::size_t i = 0; i + 1 < held_.size(); ++i) placed.push_back(advance(held_[i].frames));
-  const Read newest = held_.back();
+  for (std::size_t i = 0; i + 1 < held_.size(); ++i) {
+    const double start = advance(held_[i].frames);
+    placed.push_back(Placed{std::move(held_[i].samples), start});
+  }
+  Read newest = std::move(held_.back());
   held_.clear();
   runStart_ = 0;
-  placed.push_back(placeChecked(newest.frames, newest.capturedSeconds));
+  const double start = placeChecked(newest.frames, newest.capturedSeconds);
+  placed.push_back(Placed{std::move(newest.samples), start});
   return placed;
 }
 
@@ -91,15 +96,22 @@ double StreamTimeline::endSeconds() const {
   return anchored_ ? expectedSeconds() : floorSeconds_;
 }
 
-std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSeconds) {
+std::vector<StreamTimeline::Placed> StreamTimeline::place(std::int64_t frames,
+                                                          double capturedSeconds,
+                                                          std::vector<float> samples) {
+  std::vector<Placed> placed;
   if (!anchored_) {
     anchor(std::max(capturedSeconds, floorSeconds_));
-    return {advance(frames)};
+    const double start = advance(frames);
+    placed.push_back(Placed{std::move(samples), start});
+    return placed;
   }
   if (held_.empty() && !behind(capturedSeconds, expectedSeconds())) {
-    return {placeChecked(frames, capturedSeconds)};
+    const double start = placeChecked(frames, capturedSeconds);
+    placed.push_back(Placed{std::move(samples), start});
+    return placed;
   }
-  hold(frames, capturedSeconds);
+  hold(frames, capturedSeconds, std::move(samples));
   if (held_.size() == 1) return {};
   // Back in step with the count: the held reads had only been late.
   if (!behind(capturedSeconds, countedTimeOfNewest())) return settleHeld();
@@ -110,9 +122,10 @@ std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSe
       runFirst.capturedSeconds + static_cast<double>(newest.offset - runFirst.offset) / sampleRate_;
   if (disagrees(capturedSeconds, paceFromRun)) runStart_ = held_.size() - 1;
 
-  const bool confirmed = arrivalOf(newest) - arrivalOf(held_[runStart_]) >= kConfirmSeconds;
-  const bool tooMuchHeld =
-      static_cast<double>(newest.offset + newest.frames) >= kMaxHeldSeconds * sampleRate_;
+  const bool confirmed =
+      arrivalOf(newest) - arrivalOf(held_[runStart_]) >= TimingLimits::kConfirmSeconds;
+  const bool tooMuchHeld = static_cast<double>(newest.offset + newest.frames) >=
+                           TimingLimits::kMaxHeldSeconds * sampleRate_;
   if (!confirmed && !tooMuchHeld) return {};
   // A real gap before the steady run (with too much held, however short the
   // run is: its reads are the most recent measure there is).
@@ -120,7 +133,7 @@ std::vector<double> StreamTimeline::place(std::int64_t frames, double capturedSe
   return settleHeld();
 }
 
-std::vector<double> StreamTimeline::flush() {
+std::vector<StreamTimeline::Placed> StreamTimeline::flush() {
   if (held_.empty()) return {};
   if (behind(held_.back().capturedSeconds, countedTimeOfNewest())) anchor(anchorBeforeRun());
   return settleHeld();

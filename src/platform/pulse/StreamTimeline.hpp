@@ -47,23 +47,12 @@
 #include <limits>
 #include <vector>
 
+#include "platform/pulse/TimingLimits.hpp"
+
 namespace mirevo::platform::pulse {
 
 class StreamTimeline {
  public:
-  static constexpr double kGapSeconds = 0.100;
-  // How long reads must go on from a jump before it counts as a real gap.
-  static constexpr double kConfirmSeconds = 0.300;
-  // The most audio held undecided; beyond it, the newest reads are believed.
-  static constexpr double kMaxHeldSeconds = 5.0;
-  // Weight of each read in the average difference: with tens of reads a
-  // second, it follows over a few seconds.
-  static constexpr double kAveragingShare = 0.01;
-  // An average difference within this is left alone.
-  static constexpr double kDeadBandSeconds = 0.020;
-  // The fastest slew, in seconds per second of audio.
-  static constexpr double kMaxSlew = 0.001;
-
   explicit StreamTimeline(double sampleRate,
                           double floorSeconds = -std::numeric_limits<double>::infinity())
       : sampleRate_(sampleRate), floorSeconds_(floorSeconds) {}
@@ -79,22 +68,31 @@ class StreamTimeline {
   // Whether a read was placed.
   bool anchored() const { return anchored_; }
 
-  // Takes the next read of `frames` frames, whose first frame was captured
-  // at `capturedSeconds` as far as the latency tells; the first read anchors
-  // the timeline. Answers the presentation times of the reads settled by
-  // this one, oldest first: always the oldest reads not settled before, and
-  // none while this one is held.
-  std::vector<double> place(std::int64_t frames, double capturedSeconds);
+  // A read as the timeline settles it: its samples, and the presentation time
+  // of its first frame.
+  struct Placed {
+    std::vector<float> samples;
+    double startSeconds;
+  };
+
+  // Takes the next read of `frames` frames (its `samples` travel with it),
+  // whose first frame was captured at `capturedSeconds` as far as the
+  // latency tells; the first read anchors the timeline. Answers the reads
+  // settled by this one, oldest first: always the oldest reads not settled
+  // before, and none while this one is held.
+  std::vector<Placed> place(std::int64_t frames, double capturedSeconds,
+                            std::vector<float> samples = {});
   // Settles the reads still held (at the end, when no further read will come
   // to judge them): as late when the last of them agrees with the count,
   // else as after a gap.
-  std::vector<double> flush();
+  std::vector<Placed> flush();
 
  private:
   struct Read {
     std::int64_t frames;
     double capturedSeconds;
     std::int64_t offset;  // frames held before it
+    std::vector<float> samples;
   };
 
   double expectedSeconds() const;
@@ -105,14 +103,14 @@ class StreamTimeline {
   static bool disagrees(double capturedSeconds, double expectedSeconds);
   // Whether a read lies later than the count by more than a gap allows.
   static bool behind(double capturedSeconds, double expectedSeconds);
-  void hold(std::int64_t frames, double capturedSeconds);
+  void hold(std::int64_t frames, double capturedSeconds, std::vector<float> samples);
   // When a read arrived, by its capture time: the end of its audio.
   double arrivalOf(const Read& read) const;
   // Where the count puts the newest held read when the held ones were late.
   double countedTimeOfNewest() const;
   // Where a gap before the steady run of held reads puts the first of them.
   double anchorBeforeRun() const;
-  std::vector<double> settleHeld();
+  std::vector<Placed> settleHeld();
 
   double sampleRate_;
   double floorSeconds_;

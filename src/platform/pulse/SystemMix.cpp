@@ -59,7 +59,7 @@ double SystemMix::horizon() const {
   for (const auto& [id, input] : inputs_) {
     if (input.open) lowest = std::min(lowest, input.reached);
   }
-  return std::max(lowest, newest_ - kLateSeconds);
+  return std::max(lowest, newest_ - TimingLimits::kLateSeconds);
 }
 
 void SystemMix::release(double horizon) {
@@ -80,7 +80,8 @@ bool SystemMix::releaseNext(double horizon) {
   }
   if (earliest == nullptr) return false;
   Input& defaultOutput = inputs_[kDefaultInput];
-  if (!defaultOutput.held.empty() && startOf(defaultOutput) <= earliestStart + kAlignSeconds) {
+  if (!defaultOutput.held.empty() &&
+      startOf(defaultOutput) <= earliestStart + TimingLimits::kAlignSeconds) {
     bool released = false;
     releaseDefault(defaultOutput, horizon, released);
     return released;
@@ -88,7 +89,7 @@ bool SystemMix::releaseNext(double horizon) {
   // The default output has nothing here: the others come out on their own,
   // up to where the default's audio goes on.
   double start = earliestStart;
-  if (std::fabs(start - handedOverUntil_) <= kAlignSeconds) start = handedOverUntil_;
+  if (std::fabs(start - handedOverUntil_) <= TimingLimits::kAlignSeconds) start = handedOverUntil_;
   double end =
       std::min(horizon, earliestStart + static_cast<double>(framesLeft(*earliest)) / rate_);
   if (!defaultOutput.held.empty()) end = std::min(end, startOf(defaultOutput));
@@ -143,9 +144,10 @@ bool SystemMix::mixOthers(std::vector<float>& samples, double startSeconds, int 
 
 bool SystemMix::mixInto(Input& input, std::vector<float>& samples, double startSeconds) {
   const auto frames = static_cast<std::int64_t>(samples.size() / channels_);
-  const auto alignFrames = std::llround(kAlignSeconds * rate_);
+  const auto alignFrames = std::llround(TimingLimits::kAlignSeconds * rate_);
   // Whether its samples go on where they ended in the buffer before this one.
-  bool following = input.continues && std::fabs(startSeconds - handedOverUntil_) <= kAlignSeconds;
+  bool following =
+      input.continues && std::fabs(startSeconds - handedOverUntil_) <= TimingLimits::kAlignSeconds;
   std::int64_t position = input.carry;
   bool any = false;
   while (!input.held.empty()) {
@@ -180,7 +182,7 @@ void SystemMix::dropLate(Input& input) {
     const double start = startOf(input);
     // A start a little early is a timeline's slew, or the drift that
     // mixInto follows.
-    if (start >= handedOverUntil_ - kAlignSeconds) return;
+    if (start >= handedOverUntil_ - TimingLimits::kAlignSeconds) return;
     const std::int64_t left = framesLeft(input);
     const auto late = std::llround((handedOverUntil_ - start) * rate_);
     use(input, std::min<std::int64_t>(late, left));

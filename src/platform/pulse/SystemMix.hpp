@@ -8,7 +8,7 @@
 //   them added. While no other input holds audio there, the very buffer that
 //   came in is handed on: no copy.
 // - A buffer comes out once every open input has reached its end, or once
-//   the newest audio of any input is more than kLateSeconds past it: an
+//   the newest audio of any input is more than TimingLimits::kLateSeconds past it: an
 //   input that lags (or a default output that delivers nothing, having no
 //   sink or a suspended one) holds the mix back by that much at most. Audio
 //   that arrives for a time already handed over is dropped: no time is ever
@@ -16,7 +16,7 @@
 // - Where the default output has no audio and another input has, that audio
 //   comes out in buffers of its own, so that nothing played is missing.
 // - An input's samples go on where its last ones ended while its stamps stay
-//   within kAlignSeconds of that place; beyond it (drift of the two clocks,
+//   within TimingLimits::kAlignSeconds of that place; beyond it (drift of the two clocks,
 //   or a gap) they are placed by their stamps again.
 // - Samples are added in float and never clamped here: the conversion to 16
 //   bits clamps, once.
@@ -36,6 +36,7 @@
 #include "platform/AudioFormat.hpp"
 #include "platform/SampleBuffer.hpp"
 #include "platform/pulse/PulseSampleBuffer.hpp"
+#include "platform/pulse/TimingLimits.hpp"
 
 namespace mirevo::platform::pulse {
 
@@ -45,18 +46,11 @@ class SystemMix {
 
   // The default output's monitor; always open.
   static constexpr int kDefaultInput = 0;
-  // How far an input may lag behind the newest audio before the mix goes on
-  // without it.
-  static constexpr double kLateSeconds = 0.5;
-  // How far an input's stamps may stray from where its samples go on before
-  // they are placed by their stamps again.
-  static constexpr double kAlignSeconds = 0.002;
-
   // `format` is the inputs' format: interleaved float32.
   SystemMix(const AudioFormat& format, HandOver handOver);
 
   // An input that joins at `fromSeconds`: the mix waits for its audio from
-  // then on (kLateSeconds at most).
+  // then on (TimingLimits::kLateSeconds at most).
   void open(int input, double fromSeconds);
   // The input delivers no more: what it delivered is still mixed, and the
   // mix no longer waits for it.
