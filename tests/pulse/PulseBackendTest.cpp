@@ -212,11 +212,11 @@ TEST_F(PulseBackend, RecordsTheSystemsAudioAndTheMicrophoneOnTheHostClock) {
 
   for (const auto* source : {&system, &mic}) {
     ASSERT_FALSE(source->buffers.empty());
-    // Small buffers, gathered up to the hand-over size from fragments of at
-    // most the size asked for, each a continuation of the one before on the
-    // sample count.
-    const double mostFrames =
-        (TimingLimits::kHandOverSeconds + SourceRecorder::kFragmentSeconds) * kRate;
+    // Buffers of at most a second, each a continuation of the one before on
+    // the sample count. Usually they hold the hand-over size and a fragment,
+    // but audio that waits for the reports which anchor the timeline, or
+    // that a loaded machine read late, comes as one buffer of up to a second.
+    const double mostFrames = TimingLimits::kMaxBufferSeconds * kRate;
     for (std::size_t i = 1; i < source->buffers.size(); ++i) {
       const auto& before = source->buffers[i - 1];
       const auto& buffer = source->buffers[i];
