@@ -3,7 +3,7 @@
 # audio and a microphone for SECONDS (600) while tones play into every sink,
 # then stops.
 #
-#   scripts/soak-pulse.sh [--pipewire] [--chaos] [--seed N] [SECONDS] [AGENT]
+#   scripts/soak-pulse.sh [--pipewire] [--chaos] [--seed N] [--drift PPM] [SECONDS] [AGENT]
 #
 #   --pipewire  a private PipeWire with its PulseAudio server, in place of
 #               the private PulseAudio daemon
@@ -15,6 +15,12 @@
 #               a while. The last 10 s are left quiet.
 #   --seed N    the chaos schedule's seed (default: a random one); it is
 #               printed, and the same seed replays the same schedule
+#   --drift PPM the microphone is a pipe source whose clock runs PPM off the
+#               host's (build/tests/pulse/mirevo-drifting-writer feeds it
+#               once it is recorded), and the writer plays bursts into the
+#               speakers at the same real moments, every 200 ms; classic
+#               PulseAudio only, without --chaos (PipeWire's pipe source
+#               follows the graph's clock, not its writer)
 #
 # Without --chaos it passes when neither source has a single chunk break
 # (every chunk but the last is one full second and starts where the one
@@ -29,6 +35,11 @@
 # 5 s, and the agent wrote nothing to stderr. Gaps are allowed: a suspended
 # sink, a paused agent and a restarted server leave them.
 #
+# With --drift it also passes only when every burst's offset between the two
+# sources stays within 2 ms of the offset of the first five seconds (the
+# rig's constant: the speakers' buffer), and prints the offset minute by
+# minute.
+#
 # With SOAK_KEEP=1 its folder (the events, the agent's stderr, the server's
 # logs) is kept and named at the end. The last line reads:
 # soak-pulse: PASS|FAIL ...
@@ -36,11 +47,12 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
-  sed -n '6,16p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '6,22p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 chaos=false
 seed=""
+drift=""
 server_script=private-pulse.sh
 server_tools=(pulseaudio)
 positional=()
@@ -48,6 +60,7 @@ while (($#)); do
   case $1 in
     --chaos) chaos=true; shift ;;
     --seed) [[ $# -ge 2 && $2 =~ ^[0-9]+$ ]] || usage; seed=$2; shift 2 ;;
+    --drift) [[ $# -ge 2 && $2 =~ ^-?[0-9]+(\.[0-9]+)?$ ]] || usage; drift=$2; shift 2 ;;
     --pipewire) server_script=private-pipewire.sh; server_tools=(pipewire wireplumber pipewire-pulse); shift ;;
     -*) usage ;;
     *) positional+=("$1"); shift ;;
@@ -61,6 +74,12 @@ agent=${positional[1]:-$root/build/mirevo-capture}
 for tool in "${server_tools[@]}" pactl pacat sox python3; do
   command -v "$tool" >/dev/null || { echo "soak-pulse: $tool is not installed" >&2; exit 1; }
 done
+writer=$root/build/tests/pulse/mirevo-drifting-writer
+if [[ -n $drift ]]; then
+  [[ $server_script == private-pulse.sh ]] && ! $chaos ||
+    { echo "soak-pulse: --drift runs on classic PulseAudio, without --chaos" >&2; exit 2; }
+  [[ -x $writer ]] || { echo "soak-pulse: no writer at $writer (build first)" >&2; exit 1; }
+fi
 if $chaos; then
   ((seconds >= 30)) || { echo "soak-pulse: a chaos run needs at least 30 s" >&2; exit 2; }
   [[ -n $seed ]] || seed=$(((RANDOM << 15) | RANDOM))
@@ -74,9 +93,11 @@ dir=$(mktemp -d)
 agent_pid=
 reader_pid=
 sampler_pid=
+writer_pid=
 cleanup() {
   set +e
   stop_tones
+  [[ -n $writer_pid ]] && kill "$writer_pid" 2>/dev/null
   [[ -n $reader_pid ]] && kill -CONT "$reader_pid" 2>/dev/null
   [[ -n $agent_pid ]] && kill -CONT "$agent_pid" 2>/dev/null && kill "$agent_pid" 2>/dev/null
   [[ -n $sampler_pid ]] && kill "$sampler_pid" 2>/dev/null
@@ -98,6 +119,9 @@ headphones_plugged=true
 mic2_plugged=true
 play_tones() {
   local length=$((seconds + 120))
+  # With a drifting microphone the writer's bursts are the only sound, so
+  # that the system's audio is quiet between them.
+  [[ -z $drift ]] || return 0
   play_tone mirevo_speakers 440 "$length"
   $headphones_plugged && play_tone mirevo_headphones 880 "$length"
   play_tone mirevo_mic_line 1000 "$length"
@@ -115,7 +139,24 @@ cat "$dir/output" >"$dir/events" &
 reader_pid=$!
 exec 3>"$dir/commands"
 started_ms=$(now_ms)
-echo '{"type":"start","sessionId":"soak","jobId":"soak"}' >&3
+if [[ -n $drift ]]; then
+  pactl load-module module-pipe-source source_name=mirevo_drifting_mic \
+    file="$dir/server/microphone.fifo" format=s16le rate=48000 channels=1 >/dev/null
+  "$writer" --fifo "$dir/server/microphone.fifo" --ppm "$drift" --speakers mirevo_speakers \
+    --wait-for "$dir/go" >/dev/null 2>"$dir/writer.err" 3>&- &
+  writer_pid=$!
+  echo '{"type":"start","sessionId":"soak","jobId":"soak","microphoneDeviceId":"mirevo_drifting_mic"}' >&3
+  # The writer starts once the microphone is recorded: audio written before
+  # would wait in the pipe and come late.
+  for _ in $(seq 200); do
+    index=$(pactl list short sources | awk '$2 == "mirevo_drifting_mic" {print $1}')
+    pactl list short source-outputs | awk -v i="$index" '$2 == i {found = 1} END {exit !found}' && break
+    sleep 0.05
+  done
+  touch "$dir/go"
+else
+  echo '{"type":"start","sessionId":"soak","jobId":"soak"}' >&3
+fi
 
 # Resident memory every second: "<ms since start> <VmRSS in KiB>".
 (
@@ -279,11 +320,11 @@ if [[ -s $dir/agent.err ]]; then
   echo
 fi
 python3 - "$dir/events" "$dir/memory" "$seconds" "$(wc -c <"$dir/agent.err")" "$chaos" \
-  "$((stop_sent_ms - started_ms))" "$answered_ms" "${seed:-none}" <<'PY'
-import base64, json, sys
+  "$((stop_sent_ms - started_ms))" "$answered_ms" "${seed:-none}" "${drift:-none}" <<'PY'
+import array, base64, json, sys
 
 (events_path, memory_path, seconds, stderr_bytes, chaos, stop_at_ms, answered_ms,
- seed) = sys.argv[1:]
+ seed, drift) = sys.argv[1:]
 seconds, stderr_bytes = int(seconds), int(stderr_bytes)
 chaos, stop_at_ms, answered_ms = chaos == "true", int(stop_at_ms), int(answered_ms)
 chunks = {"microphone": [], "system": []}
@@ -334,8 +375,56 @@ else:
           f"growth_kib={growth} first_kib={memory[0][1] if memory else 0} "
           f"last_kib={memory[-1][1] if memory else 0}")
     ok = ok and base > 0 and growth <= 1024
+
+def onsets_ms(list_):
+    """Where each burst begins: the first loud sample (a tenth of full scale)
+    after at least 50 ms of quiet, found a 5 ms block at a time."""
+    found, quiet_ms = [], 0.0
+    for chunk in list_:
+        samples = array.array("h", base64.b64decode(chunk["dataBase64"]))
+        rate = chunk["sampleRate"]
+        block = int(rate // 200)
+        for start in range(0, len(samples), block):
+            piece = samples[start:start + block]
+            if max(piece) < 3277 and min(piece) > -3277:
+                quiet_ms += len(piece) * 1000.0 / rate
+                continue
+            for i, value in enumerate(piece):
+                if abs(value) >= 3277:
+                    if quiet_ms >= 50.0:
+                        found.append(chunk["startedAtMs"] + (start + i) * 1000.0 / rate)
+                    break
+            # Whatever follows the loud sample in this block counts as quiet
+            # no more: a burst is shorter than 50 ms.
+            quiet_ms = 0.0
+    return found
+
+if drift != "none":
+    system, microphone = onsets_ms(chunks["system"]), onsets_ms(chunks["microphone"])
+    def paired(shift):
+        pairs, j = [], 0
+        for onset in microphone:
+            while j + 1 < len(system) and abs(system[j + 1] - onset + shift) < abs(system[j] - onset + shift):
+                j += 1
+            if system and abs(onset - shift - system[j]) < 100:
+                pairs.append((onset, onset - system[j]))
+        return pairs
+    early = sorted(o for t, o in paired(0.0) if microphone and t < microphone[0] + 5000)
+    constant = early[len(early) // 2] if early else 0.0
+    offsets = [(t, o - constant) for t, o in paired(constant)]
+    minutes = {}
+    for t, o in offsets:
+        minutes.setdefault(int(t // 60000), []).append(o)
+    line = " ".join(f"{m}m:{sum(v) / len(v):+.2f}" for m, v in sorted(minutes.items()))
+    worst = max((abs(o) for _, o in offsets), default=float("inf"))
+    apart = sum(1 for _, o in offsets if abs(o) > 2.0)
+    print(f"drift {drift} ppm: microphone minus system from {constant:.2f} ms at the start, "
+          f"means per minute (ms): {line}")
+    print(f"drift: {len(offsets)} bursts in both, {apart} beyond 2 ms, worst {worst:.2f} ms")
+    ok = ok and bool(offsets) and apart == 0
 print(f"events: {other} stderr_bytes={stderr_bytes}")
 mode = f" chaos seed={seed}" if chaos else ""
+mode += f" drift={drift}" if drift != "none" else ""
 print(f"soak-pulse: {'PASS' if ok else 'FAIL'} seconds={seconds}{mode}")
 sys.exit(0 if ok else 1)
 PY

@@ -9,9 +9,12 @@
 # on the CPU, every thread) over the same window of SECONDS for both, after a
 # few seconds in which both have started; the lines before the last show each
 # of the agent's threads (CPU ticks since it started / times it went to
-# sleep) and the baseline's wake-ups in the window.
+# sleep) and the baseline's wake-ups in the window. With DRIFT_PPM (classic
+# PulseAudio only), the microphone is a pipe source whose clock runs that
+# many ppm off the host's, fed by build/tests/pulse/mirevo-drifting-writer
+# (which also plays bursts into the speakers), and parec records it too.
 #
-#   bench/pulse/capture_cpu.sh [AGENT] [SECONDS] [SERVER] [OUTPUTS]
+#   bench/pulse/capture_cpu.sh [AGENT] [SECONDS] [SERVER] [OUTPUTS] [DRIFT_PPM]
 #
 # The last line reads: capture-cpu: agent_cpu_s=<n> parec_cpu_s=<n> ratio=<agent/parec>
 set -euo pipefail
@@ -26,6 +29,15 @@ case ${3:-pulseaudio} in
 esac
 outputs=${4:-1}
 [[ $outputs == 1 || $outputs == 2 ]] || { echo "capture_cpu: OUTPUTS is 1 or 2" >&2; exit 2; }
+drift=${5:-}
+writer=$root/build/tests/pulse/mirevo-drifting-writer
+microphone=mirevo_mic
+if [[ -n $drift ]]; then
+  [[ $drift =~ ^-?[0-9]+(\.[0-9]+)?$ && $server_script == */private-pulse.sh ]] ||
+    { echo "capture_cpu: DRIFT_PPM is a number of ppm, on pulseaudio" >&2; exit 2; }
+  [[ -x $writer ]] || { echo "capture_cpu: no writer at $writer (build first)" >&2; exit 1; }
+  microphone=mirevo_drifting_mic
+fi
 [[ -x $agent ]] || { echo "capture_cpu: no agent at $agent" >&2; exit 1; }
 for tool in pactl pacat parec sox; do
   command -v "$tool" >/dev/null || { echo "capture_cpu: $tool is not installed" >&2; exit 1; }
@@ -77,7 +89,24 @@ mkfifo "$dir/commands"
 agent_pid=$!
 pids+=("$agent_pid")
 exec 3>"$dir/commands"
-echo '{"type":"start","sessionId":"bench","jobId":"bench"}' >&3
+if [[ -n $drift ]]; then
+  pactl load-module module-pipe-source source_name=$microphone file="$dir/microphone.fifo" \
+    format=s16le rate=48000 channels=1 >/dev/null
+  "$writer" --fifo "$dir/microphone.fifo" --ppm "$drift" --speakers mirevo_speakers \
+    --wait-for "$dir/go" >/dev/null 2>&1 3>&- &
+  pids+=($!)
+fi
+echo "{\"type\":\"start\",\"sessionId\":\"bench\",\"jobId\":\"bench\",\"microphoneDeviceId\":\"$microphone\"}" >&3
+if [[ -n $drift ]]; then
+  # The writer starts once the microphone is recorded: audio written before
+  # would wait in the pipe.
+  for _ in $(seq 200); do
+    index=$(pactl list short sources | awk -v name=$microphone '$2 == name {print $1}')
+    pactl list short source-outputs | awk -v i="$index" '$2 == i {found = 1} END {exit !found}' && break
+    sleep 0.05
+  done
+  touch "$dir/go"
+fi
 
 record() {  # SOURCE
   # Not holding the agent's command pipe: the agent must see its end.
@@ -88,7 +117,7 @@ record() {  # SOURCE
 }
 parec_pids=()
 record mirevo_speakers.monitor
-record mirevo_mic
+record $microphone
 [[ $outputs == 2 ]] && record mirevo_headphones.monitor
 
 sleep 3

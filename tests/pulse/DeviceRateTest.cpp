@@ -122,6 +122,27 @@ TEST(DeviceRate, ACountThatBreaksStartsAfreshWithoutBendingTheRate) {
   }
 }
 
+TEST(DeviceRate, ReportsRightOnTimeStillLeaveTheCountsWholeFrames) {
+  // Reports that are never late, every half second exactly: many of them lie
+  // on the line itself, and only counting in whole frames keeps the rate
+  // from being known perfectly.
+  for (const double ppm : {0.0, 300.0}) {
+    SCOPED_TRACE(::testing::Message() << ppm << " ppm");
+    DriftingDevice device(kRate, ppm, ReportLateness{0.0, 0.0, 0.0, 0.0});
+    DeviceRate rate(kRate, false);
+    for (double t = kReportEvery; t <= 60.0; t += kReportEvery) {
+      rate.report(DriftingDevice::kStartSeconds + t,
+                  device.reportedFrames(DriftingDevice::kStartSeconds + t));
+    }
+    const auto estimate = rate.estimate();
+    ASSERT_TRUE(estimate);
+    EXPECT_TRUE(std::isfinite(estimate->ppm));
+    EXPECT_GT(estimate->uncertaintyPpm, 0.0);
+    EXPECT_LE(std::fabs(estimate->ppm - ppm), estimate->uncertaintyPpm);
+    EXPECT_LE(std::fabs(estimate->ppm - ppm), 0.5);
+  }
+}
+
 TEST(DeviceRate, ForgetsEverythingOnReset) {
   DriftingDevice device(kRate, 1000.0, ReportLateness{0.002, 0.0, 0.0, 0.0});
   DeviceRate rate(kRate, true);

@@ -136,7 +136,7 @@ bool writeAll(int fd, const void* data, std::size_t bytes) {
   while (bytes > 0) {
     const ssize_t written = ::write(fd, from, bytes);
     if (written < 0) {
-      if (errno == EINTR && !stopping) continue;
+      if (errno == EINTR && !stopping.load()) continue;
       return false;
     }
     from += written;
@@ -224,8 +224,12 @@ int main(int argc, char** argv) {
                  "[--burst 0.002] [--hertz 3000] [--amplitude 0.5]\n");
     return 2;
   }
-  ::signal(SIGTERM, stop);
-  ::signal(SIGINT, stop);
+  // Without SA_RESTART: a write blocked on a pipe nobody reads any more (the
+  // source no longer recorded) returns, and the writer ends.
+  struct sigaction action {};
+  action.sa_handler = stop;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
   const int fifo = ::open(options->fifo.c_str(), O_WRONLY);

@@ -89,18 +89,18 @@ void DeviceRate::refit(bool now) {
   // by a share.
   if (!now && current_ && points_.size() < fittedPoints_ + fittedPoints_ / kRefitShare) return;
   fittedPoints_ = points_.size();
-  current_ = fit(points_, stepSeconds());
+  current_ = fit(points_, stepSeconds(), nominalRate_);
   if (current_ && std::fabs(current_->slope * nominalRate_) > kMaxPpm * 1e-6 &&
       current_->spanSeconds >= kMinSpanSeconds) {
     // No clock runs this far off: the count is not a clock's (or reports of
     // two counts were mixed). Start over.
     points_.erase(points_.begin(), points_.end() - 1);
-    current_ = fit(points_, stepSeconds());
+    current_ = fit(points_, stepSeconds(), nominalRate_);
   }
 }
 
-std::optional<DeviceRate::Fit> DeviceRate::fit(const std::vector<Point>& points,
-                                               double stepSeconds) {
+std::optional<DeviceRate::Fit> DeviceRate::fit(const std::vector<Point>& points, double stepSeconds,
+                                               double nominalRate) {
   if (points.size() < 2) return std::nullopt;
   std::vector<const Point*> hull;
   for (const Point& point : points) {
@@ -145,7 +145,9 @@ std::optional<DeviceRate::Fit> DeviceRate::fit(const std::vector<Point>& points,
   const auto split = lateness.begin() + static_cast<std::ptrdiff_t>(half);
   std::nth_element(lateness.begin(), lateness.begin() + 2, split);
   std::nth_element(split, split + 2, lateness.end());
-  const double endErrors = lateness[2] + *(split + 2);
+  // Counts are whole frames: neither end is known better than a frame, even
+  // where reports come right on time.
+  const double endErrors = std::max(lateness[2] + *(split + 2), 2.0 / nominalRate);
   result.uncertainty = kUncertaintyMargin * endErrors / (frameSpan / 2.0);
   return result;
 }

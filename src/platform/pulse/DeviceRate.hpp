@@ -94,7 +94,8 @@ class DeviceRate {
     double lateShare = 0.0;  // of reports later than a step
   };
 
-  static std::optional<Fit> fit(const std::vector<Point>& points, double stepSeconds);
+  static std::optional<Fit> fit(const std::vector<Point>& points, double stepSeconds,
+                                double nominalRate);
   double stepSeconds() const;
   double residual(const Point& point) const;
   bool stepTold() const;

@@ -60,7 +60,11 @@ void RateFollower::steer(std::int64_t frames) {
   // per output frame makes more of them.
   const double correction =
       std::clamp(timeErrorSeconds() / kCorrectionSeconds, -kMaxCorrection, kMaxCorrection);
-  const double target = rate_.framesPerSecond() / nominalRate_ * (1.0 - correction);
+  // No device runs further off than DeviceRate believes; whatever the
+  // estimate, the ratio stays within that.
+  const double limit = DeviceRate::kMaxPpm * 1e-6 + kMaxCorrection;
+  const double target = std::clamp(rate_.framesPerSecond() / nominalRate_ * (1.0 - correction),
+                                   1.0 - limit, 1.0 + limit);
   const double step = kMaxRatioChange * static_cast<double>(frames) / nominalRate_;
   const double now = resampler_.ratio();
   resampler_.setRatio(std::clamp(target, now - step, now + step));
