@@ -62,24 +62,24 @@ void ServerRecording::start() {
     connection_->waitUntil([this] {
       bool allReady = true;
       bool anyEnded = false;
-      forEachOwnSource([&](const RecordedSource& source) {
-        const SourceRecorder* recorder = source.recorder();
-        if (recorder == nullptr || anyEnded) return;
-        anyEnded = recorder->ended();
-        allReady = allReady && recorder->ready();
+      forEachOwnSource([&](const ChosenSource& source) {
+        const RecordStream* stream = source.stream();
+        if (stream == nullptr || anyEnded) return;
+        anyEnded = stream->ended();
+        allReady = allReady && stream->ready();
       });
       return anyEnded || allReady;
     });
-    forEachOwnSource([](const RecordedSource& source) {
-      const SourceRecorder* recorder = source.recorder();
-      if (recorder != nullptr && recorder->ended()) throw pulseError(recorder->errorCode());
+    forEachOwnSource([](const ChosenSource& source) {
+      const RecordStream* stream = source.stream();
+      if (stream != nullptr && stream->ended()) throw pulseError(stream->errorCode());
     });
     state_ = State::running;
-    forEachOwnSource([](RecordedSource& source) {
-      if (source.recorder() != nullptr) source.recorder()->startDelivering();
+    forEachOwnSource([](ChosenSource& source) {
+      if (source.stream() != nullptr) source.stream()->startDelivering();
     });
     // The other outputs that play already join at once.
-    if (system_) system_->follow(*connection_, serverDevices(*connection_), false);
+    if (system_) system_->applyRules(*connection_, serverDevices(*connection_), false);
   } catch (...) {
     release();
     throw;
@@ -87,7 +87,7 @@ void ServerRecording::start() {
 }
 
 void ServerRecording::addSources(double startSeconds) {
-  RecordedSource::Settings settings;
+  ChosenSource::Settings settings;
   settings.sampleRate = configuration_.sampleRate;
   settings.channelCount = configuration_.channelCount;
   settings.startSeconds = startSeconds;
@@ -102,7 +102,7 @@ void ServerRecording::addSources(double startSeconds) {
         },
         ended,
         [weak = weak_from_this()] {
-          if (const auto self = weak.lock()) self->follow();
+          if (const auto self = weak.lock()) self->applyRules();
         });
     system_->defaultOutput().record(*connection_, filter_.display.audioSource);
   }
@@ -111,7 +111,7 @@ void ServerRecording::addSources(double startSeconds) {
     settings.outputType = kOutputTypeMicrophone;
     settings.rule = named ? SourceRule::named : SourceRule::defaultMicrophone;
     settings.named = named.value_or("");
-    microphone_ = std::make_unique<RecordedSource>(
+    microphone_ = std::make_unique<ChosenSource>(
         settings, clock_,
         [this](std::shared_ptr<const SampleBuffer> buffer) {
           outputs_.deliver(kOutputTypeMicrophone, std::move(buffer));
@@ -150,11 +150,11 @@ void ServerRecording::stop() {
     state_ = State::ended;
     if (system_) system_->stopLingering();
     if (system_) system_->disconnect();
-    if (microphone_ && microphone_->recorder() != nullptr) microphone_->recorder()->disconnect();
+    if (microphone_ && microphone_->stream() != nullptr) microphone_->stream()->disconnect();
     try {
       connection_->waitUntil(
           [this] {
-            const SourceRecorder* microphone = microphone_ ? microphone_->recorder() : nullptr;
+            const RecordStream* microphone = microphone_ ? microphone_->stream() : nullptr;
             return (!system_ || system_->ended()) && (microphone == nullptr || microphone->ended());
           },
           kStopTimeoutSeconds);
@@ -172,8 +172,8 @@ void ServerRecording::release() {
   if (!connection_) return;
   {
     PulseConnection::Lock lock(*connection_);
-    if (system_) system_->drop();
-    if (microphone_) microphone_->drop();
+    if (system_) system_->release();
+    if (microphone_) microphone_->release();
   }
   connection_.reset();
 }
@@ -209,44 +209,45 @@ void ServerRecording::connectionLost(std::uint64_t generation, int code) {
 }
 
 void ServerRecording::serverChanged(pa_subscription_event_type_t event) {
-  if (!changesDevices(event) || followPosted_.exchange(true)) return;
+  if (!changesDevices(event) || rulesPosted_.exchange(true)) return;
   post([](ServerRecording& self) {
-    self.followPosted_ = false;
-    self.follow();
+    self.rulesPosted_ = false;
+    self.applyRules();
   });
 }
 
 void ServerRecording::sourceEnded(int outputType, int code) {
   post([outputType, code](ServerRecording& self) {
-    const RecordedSource* microphone = self.microphone_.get();
+    const ChosenSource* microphone = self.microphone_.get();
     const bool named = microphone != nullptr && microphone->outputType() == outputType &&
                        microphone->rule() == SourceRule::named;
     if (named) {
       self.report(code);
     } else {
-      self.follow();
+      self.applyRules();
     }
   });
 }
 
-void ServerRecording::follow() {
+void ServerRecording::applyRules() {
   if (state_ != State::running || !connection_) return;
   try {
     PulseConnection::Lock lock(*connection_);
-    followAll();
+    applyAllRules();
   } catch (const Error&) {
     // The connection went meanwhile; its loss is on its way.
   }
 }
 
-bool ServerRecording::followAll() {
+bool ServerRecording::applyAllRules() {
   const ServerDevices devices = serverDevices(*connection_);
-  if (system_) system_->follow(*connection_, devices, true);
+  if (system_) system_->applyRules(*connection_, devices, true);
   if (!microphone_) return true;
   // A named source is only looked for again after a reconnection: while its
-  // recorder lives, the end of its stream tells that it went.
-  if (microphone_->rule() == SourceRule::named && microphone_->recorder() != nullptr) return true;
-  return microphone_->follow(*connection_, devices) || microphone_->rule() != SourceRule::named;
+  // record stream lives, its end tells that it went.
+  if (microphone_->rule() == SourceRule::named && microphone_->stream() != nullptr) return true;
+  return microphone_->recordChosen(*connection_, devices) ||
+         microphone_->rule() != SourceRule::named;
 }
 
 void ServerRecording::lost(std::uint64_t generation, int code) {
@@ -275,7 +276,7 @@ void ServerRecording::retry() {
   if (connection_) {
     try {
       PulseConnection::Lock lock(*connection_);
-      complete = followAll();
+      complete = applyAllRules();
     } catch (const Error&) {
       // Lost again; that loss is on its way.
     }

@@ -1,15 +1,14 @@
 // What a PulseStream does on the audio server: the life of its one
 // connection (connect, loss, reconnection, stop), the system's audio
-// (SystemAudio) and the microphone's RecordedSource on it, the watch on the
+// (SystemAudio) and the microphone's ChosenSource on it, the watch on the
 // server's devices, and what the delegate is told.
 //
-// - The system's audio starts on the display's monitor and then follows the
+// - The system's audio starts on the display's monitor and then records the
 //   server's default sink, with the other sinks that play mixed in (see
-//   SystemAudio); a microphone not named in the configuration follows the
+//   SystemAudio); a microphone not named in the configuration records the
 //   default source. Any change of the server's defaults, of its sinks and
-//   sources or of an application's stream, and any end of a followed
-//   recorder's stream, asks the rules again; a source with nothing to record
-//   delivers nothing until something appears.
+//   sources or of an application's stream, and any end of a record stream chosen by a rule, asks
+//   the rules again; a source with nothing to record delivers nothing until something appears.
 // - A named microphone whose stream ends stops the stream: the delegate is
 //   told once, with libpulse's text.
 // - A lost connection hands over what was read, then is tried again a few
@@ -19,7 +18,7 @@
 //   Every wait for the new server ends with the window, so that one that
 //   answers the connection and then hangs cannot hold the failure back.
 // - Whatever tells the delegate of a stop, every output has handed over what
-//   its recorder read before, and the mix has handed over what it held.
+//   its record stream read before, and the mix has handed over what it held.
 //
 // Threads: the public calls and every task run on the worker, a serial queue
 // of the capture service that outlives its streams; the delegate is told
@@ -36,8 +35,8 @@
 #include "platform/Clock.hpp"
 #include "platform/SerialQueue.hpp"
 #include "platform/StreamOutputs.hpp"
+#include "platform/pulse/ChosenSource.hpp"
 #include "platform/pulse/PulseConnection.hpp"
-#include "platform/pulse/RecordedSource.hpp"
 #include "platform/pulse/SystemAudio.hpp"
 
 namespace mirevo::platform::pulse {
@@ -54,11 +53,11 @@ class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
   // Registered before start; closed by the stream's owner.
   StreamOutputs& outputs() { return outputs_; }
 
-  // Connects and waits until every recorder runs; throws libpulse's error and
+  // Connects and waits until every record stream runs; throws libpulse's error and
   // leaves nothing open.
   void start();
   // Takes in what the server sent before the stop and hands it over, ends
-  // the recorders (waiting boundedly for the server) and closes the
+  // the record streams (waiting boundedly for the server) and closes the
   // connection.
   void stop();
   // Closes everything at once; nothing is handed over or told afterwards.
@@ -85,8 +84,8 @@ class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
   // wait on the new connection ends within `waitsEndSeconds`.
   void connect(double timeoutSeconds,
                double waitsEndSeconds = std::numeric_limits<double>::infinity());
-  bool followAll();
-  // The default output's and the microphone's recorders: those the start
+  bool applyAllRules();
+  // The default output's and the microphone's chosen sources: those the start
   // waits for.
   template <class Action>
   void forEachOwnSource(Action action);
@@ -100,7 +99,7 @@ class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
   void sourceEnded(int outputType, int code);
 
   // Tasks on the worker.
-  void follow();
+  void applyRules();
   void lost(std::uint64_t generation, int code);
   void retry();
   void report(int code);
@@ -115,9 +114,9 @@ class ServerRecording : public std::enable_shared_from_this<ServerRecording> {
   // Set up by start, then fixed; each when it is recorded. With the
   // connection's lock held (worker, loop thread).
   std::unique_ptr<SystemAudio> system_;
-  std::unique_ptr<RecordedSource> microphone_;
-  // A follow is posted and has not run yet: the events of a burst ask once.
-  std::atomic<bool> followPosted_{false};
+  std::unique_ptr<ChosenSource> microphone_;
+  // Applying the rules is posted and has not run yet: the events of a burst ask once.
+  std::atomic<bool> rulesPosted_{false};
 
   // Worker only.
   State state_ = State::idle;

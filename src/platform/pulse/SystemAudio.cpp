@@ -7,7 +7,7 @@
 namespace mirevo::platform::pulse {
 namespace {
 
-AudioFormat mixFormat(const RecordedSource::Settings& settings) {
+AudioFormat mixFormat(const ChosenSource::Settings& settings) {
   AudioFormat format;
   format.sampleRate = settings.sampleRate;
   format.channelCount = static_cast<std::uint32_t>(settings.channelCount);
@@ -16,12 +16,12 @@ AudioFormat mixFormat(const RecordedSource::Settings& settings) {
   return format;
 }
 
-// The recorders hand over nothing but their own buffers.
+// The record streams hand over nothing but their own buffers.
 std::shared_ptr<const PulseSampleBuffer> asPulseBuffer(std::shared_ptr<const SampleBuffer> buffer) {
   return std::static_pointer_cast<const PulseSampleBuffer>(std::move(buffer));
 }
 
-RecordedSource::Settings defaultOutputSettings(RecordedSource::Settings settings) {
+ChosenSource::Settings defaultOutputSettings(ChosenSource::Settings settings) {
   settings.rule = SourceRule::defaultOutput;
   settings.named.clear();
   return settings;
@@ -29,9 +29,9 @@ RecordedSource::Settings defaultOutputSettings(RecordedSource::Settings settings
 
 }  // namespace
 
-SystemAudio::SystemAudio(const RecordedSource::Settings& settings, const Clock& clock,
+SystemAudio::SystemAudio(const ChosenSource::Settings& settings, const Clock& clock,
                          std::shared_ptr<SerialQueue> worker, SystemMix::HandOver handOver,
-                         RecordedSource::Ended ended, std::function<void()> lookAgain)
+                         ChosenSource::Ended ended, std::function<void()> lookAgain)
     : settings_(settings),
       clock_(clock),
       worker_(std::move(worker)),
@@ -58,25 +58,25 @@ void SystemAudio::forEachSource(Action action) const {
 }
 
 void SystemAudio::handOverRead() {
-  forEachSource([](RecordedSource& source) { source.handOverRead(); });
+  forEachSource([](ChosenSource& source) { source.handOverRead(); });
   mix_.flush();
 }
 
 void SystemAudio::finish() {
-  forEachSource([](RecordedSource& source) { source.finish(); });
+  forEachSource([](ChosenSource& source) { source.finish(); });
   mix_.flush();
 }
 
 void SystemAudio::disconnect() {
-  forEachSource([](RecordedSource& source) {
-    if (source.recorder() != nullptr) source.recorder()->disconnect();
+  forEachSource([](ChosenSource& source) {
+    if (source.stream() != nullptr) source.stream()->disconnect();
   });
 }
 
 bool SystemAudio::ended() const {
   bool allEnded = true;
-  forEachSource([&](const RecordedSource& source) {
-    allEnded = allEnded && (source.recorder() == nullptr || source.recorder()->ended());
+  forEachSource([&](const ChosenSource& source) {
+    allEnded = allEnded && (source.stream() == nullptr || source.stream()->ended());
   });
   return allEnded;
 }
@@ -87,32 +87,32 @@ void SystemAudio::retire() {
   mix_.flush();
 }
 
-void SystemAudio::drop() {
-  forEachSource([](RecordedSource& source) { source.drop(); });
+void SystemAudio::release() {
+  forEachSource([](ChosenSource& source) { source.release(); });
   joined_.clear();
 }
 
-void SystemAudio::follow(PulseConnection& connection, const ServerDevices& devices,
-                         bool followDefault) {
-  RecordedSource& system = defaultOutput_;
+void SystemAudio::applyRules(PulseConnection& connection, const ServerDevices& devices,
+                             bool chooseDefault) {
+  ChosenSource& system = defaultOutput_;
   const double now = clock_.hostSeconds();
   const auto defaultMonitor =
-      followDefault ? chooseSource(SourceRule::defaultOutput, "", devices) : system.source();
+      chooseDefault ? chooseSource(SourceRule::defaultOutput, "", devices) : system.source();
   const auto playing = mixedMonitors(devices);
   const auto listed = [&](const std::string& monitor) {
     return std::any_of(devices.sources.begin(), devices.sources.end(),
                        [&](const SourceInfo& source) { return source.name == monitor; });
   };
   // Those that leave go first: a sink that became the default output is
-  // recorded on from where its joined recorder ended.
+  // recorded on from where its joined record stream ended.
   bool lingering = false;
   for (auto joined = joined_.begin(); joined != joined_.end();) {
     const std::string& monitor = joined->first;
     const bool plays = std::find(playing.begin(), playing.end(), monitor) != playing.end();
     if (plays) joined->second.lastPlayedSeconds = now;
-    const SourceRecorder* recorder = joined->second.source->recorder();
+    const RecordStream* stream = joined->second.source->stream();
     const bool gone =
-        monitor == defaultMonitor || !listed(monitor) || recorder == nullptr || recorder->ended();
+        monitor == defaultMonitor || !listed(monitor) || stream == nullptr || stream->ended();
     if (gone || (!plays && now - joined->second.lastPlayedSeconds >= kLingerSeconds)) {
       leave(joined++);
       continue;
@@ -121,13 +121,13 @@ void SystemAudio::follow(PulseConnection& connection, const ServerDevices& devic
     ++joined;
   }
   const std::string before = system.source();
-  if (followDefault) {
+  if (chooseDefault) {
     if (defaultMonitor) {
       if (const auto end = monitorEnds_.find(*defaultMonitor); end != monitorEnds_.end()) {
         system.raiseFloor(end->second);
       }
     }
-    system.follow(connection, devices);
+    system.recordChosen(connection, devices);
     if (!before.empty() && system.source() != before) {
       monitorEnds_[before] = std::max(monitorEnds_[before], system.floorSeconds());
     }
@@ -144,14 +144,14 @@ void SystemAudio::follow(PulseConnection& connection, const ServerDevices& devic
 }
 
 void SystemAudio::join(PulseConnection& connection, const std::string& monitor, double nowSeconds) {
-  RecordedSource::Settings settings = settings_;
+  ChosenSource::Settings settings = settings_;
   settings.rule = SourceRule::named;
   settings.named = monitor;
   if (const auto end = monitorEnds_.find(monitor); end != monitorEnds_.end()) {
     settings.startSeconds = std::max(settings.startSeconds, end->second);
   }
   const int input = nextInput_++;
-  auto source = std::make_unique<RecordedSource>(
+  auto source = std::make_unique<ChosenSource>(
       settings, clock_,
       [this, input](std::shared_ptr<const SampleBuffer> buffer) {
         mix_.add(input, asPulseBuffer(std::move(buffer)));
@@ -163,13 +163,13 @@ void SystemAudio::join(PulseConnection& connection, const std::string& monitor, 
   } catch (const Error&) {
     return;  // gone meanwhile
   }
-  source->recorder()->startDelivering();
+  source->stream()->startDelivering();
   mix_.open(input, nowSeconds);
   joined_[monitor] = JoinedOutput{std::move(source), input, nowSeconds};
 }
 
 void SystemAudio::leave(std::map<std::string, JoinedOutput>::iterator joined) {
-  RecordedSource& source = *joined->second.source;
+  ChosenSource& source = *joined->second.source;
   source.retire();
   double& end = monitorEnds_[joined->first];
   end = std::max(end, source.floorSeconds());
