@@ -1,7 +1,7 @@
 // The batched loop interface on a plain libpulse main loop, driven by hand,
 // with a pipe standing in for the server's socket: input that arrives while
 // a descriptor waits for the end of its batch period is taken in one go, and
-// settled once, when the period ends or a caller holds batching off; hang-ups
+// its batch ends once, when the period ends or a caller holds batching off; hang-ups
 // are told at once; an event that libpulse frees and makes again in its own
 // callback (as its I/O channel does) waits like the one before.
 #include "platform/pulse/BatchedLoopApi.hpp"
@@ -53,7 +53,7 @@ class BatchedLoopApiTest : public testing::Test {
     ASSERT_EQ(::pipe2(pipe_, O_NONBLOCK | O_CLOEXEC), 0);
     batched_ = std::make_unique<BatchedLoopApi>(
         pa_mainloop_get_api(loop_),
-        BatchedLoopApi::Handlers{[this] { settledWith_.push_back(reader_.taken); },
+        BatchedLoopApi::Handlers{[this] { batchEndsWith_.push_back(reader_.taken); },
                                  [this] { return allowed_; }},
         batchSeconds);
     reader_.api = batched_->api();
@@ -96,10 +96,10 @@ class BatchedLoopApiTest : public testing::Test {
   std::unique_ptr<BatchedLoopApi> batched_;
   PipeReader reader_;
   bool allowed_ = true;
-  std::vector<std::string> settledWith_;  // what had been taken at each settling
+  std::vector<std::string> batchEndsWith_;  // what had been taken at each settling
 };
 
-TEST_F(BatchedLoopApiTest, WithoutBatchingEveryInputIsSettledAtOnce) {
+TEST_F(BatchedLoopApiTest, WithoutBatchingEveryInputEndsItsBatchAtOnce) {
   allowed_ = false;
   start(kNeverSeconds);
   send("a");
@@ -107,10 +107,10 @@ TEST_F(BatchedLoopApiTest, WithoutBatchingEveryInputIsSettledAtOnce) {
   send("bc");
   runReady();
   EXPECT_EQ(reader_.taken, "abc");
-  EXPECT_EQ(settledWith_, (std::vector<std::string>{"a", "ab", "abc"}));
+  EXPECT_EQ(batchEndsWith_, (std::vector<std::string>{"a", "ab", "abc"}));
 }
 
-TEST_F(BatchedLoopApiTest, InputWaitsForThePeriodsEndAndIsTakenAndSettledAsOneBatch) {
+TEST_F(BatchedLoopApiTest, InputWaitsForThePeriodsEndAndIsTakenAsOneBatch) {
   start(0.01);
   send("a");
   runReady();
@@ -119,7 +119,7 @@ TEST_F(BatchedLoopApiTest, InputWaitsForThePeriodsEndAndIsTakenAndSettledAsOneBa
   EXPECT_EQ(reader_.taken, "abcd");
   EXPECT_EQ(reader_.calls, 4);
   // Once after the first byte, once after the whole batch.
-  EXPECT_EQ(settledWith_, (std::vector<std::string>{"a", "abcd"}));
+  EXPECT_EQ(batchEndsWith_, (std::vector<std::string>{"a", "abcd"}));
 }
 
 TEST_F(BatchedLoopApiTest, ADrainedDescriptorIsNotListenedToUntilAHoldEndsTheWait) {
@@ -156,10 +156,10 @@ TEST_F(BatchedLoopApiTest, AnEventMadeAgainInItsOwnCallbackWaitsLikeTheOneBefore
   BatchedLoopApi::Hold hold(*batched_);
   runReady();
   EXPECT_EQ(reader_.taken, "ab");
-  EXPECT_EQ(settledWith_.back(), "ab");
+  EXPECT_EQ(batchEndsWith_.back(), "ab");
 }
 
-TEST_F(BatchedLoopApiTest, DeferredWorkIsSettledAfterItRuns) {
+TEST_F(BatchedLoopApiTest, DeferredWorkEndsItsBatchAfterItRuns) {
   start(kNeverSeconds);
   int runs = 0;
   pa_mainloop_api* api = batched_->api();
@@ -172,7 +172,7 @@ TEST_F(BatchedLoopApiTest, DeferredWorkIsSettledAfterItRuns) {
       &runs);
   runReady();
   EXPECT_EQ(runs, 1);
-  EXPECT_EQ(settledWith_.size(), 1u);
+  EXPECT_EQ(batchEndsWith_.size(), 1u);
   api->defer_free(deferred);
 }
 

@@ -11,21 +11,21 @@
 #include <future>
 #include <thread>
 
+#include "DeliveredAudio.hpp"
 #include "PrivatePulse.hpp"
-#include "RecordedAudio.hpp"
 #include "ToneLevels.hpp"
 #include "platform/Clock.hpp"
 #include "platform/ThreadQueue.hpp"
 #include "platform/pulse/PulseCaptureService.hpp"
 #include "platform/pulse/PulseDeviceDiscovery.hpp"
 #include "platform/pulse/PulseStream.hpp"
-#include "platform/pulse/SourceRecorder.hpp"
+#include "platform/pulse/RecordStream.hpp"
 
 namespace mirevo::platform::pulse {
 namespace {
 
+using testing::DeliveredAudio;
 using testing::PrivatePulse;
-using testing::RecordedAudio;
 using testing::TonePlayer;
 using namespace std::chrono_literals;
 
@@ -99,14 +99,14 @@ struct Recording {
 
   bool waitForSeconds(double seconds, std::chrono::milliseconds limit = 10s) const {
     return audio->waitFor(
-        [seconds](const RecordedAudio& recorded) {
+        [seconds](const DeliveredAudio& recorded) {
           return recorded.secondsOf(kOutputTypeAudio) >= seconds &&
                  recorded.secondsOf(kOutputTypeMicrophone) >= seconds;
         },
         limit);
   }
 
-  std::shared_ptr<RecordedAudio> audio = std::make_shared<RecordedAudio>();
+  std::shared_ptr<DeliveredAudio> audio = std::make_shared<DeliveredAudio>();
   std::shared_ptr<CountingQueue> queue = std::make_shared<CountingQueue>();
   std::unique_ptr<Stream> stream;
 };
@@ -250,7 +250,7 @@ TEST_F(PulseBackend, WithAMonitorAsDefaultSourceOnlyTheSystemsAudioArrives) {
   Recording recording(service_);
   recording.stream->startCapture();
   ASSERT_TRUE(recording.audio->waitFor(
-      [](const RecordedAudio& recorded) { return recorded.secondsOf(kOutputTypeAudio) >= 1.5; }));
+      [](const DeliveredAudio& recorded) { return recorded.secondsOf(kOutputTypeAudio) >= 1.5; }));
   recording.stream->stopCapture();
   recording.queue->sync([] {});
   EXPECT_TRUE(recording.audio->source(kOutputTypeMicrophone).buffers.empty());
@@ -278,10 +278,10 @@ TEST_F(PulseBackend, ARemovedNamedMicrophoneStopsTheStreamOnceWithTheServersText
   ASSERT_TRUE(recording.waitForSeconds(0.5));
   ASSERT_TRUE(server_->pactl("unload-module module-remap-source"));
   ASSERT_TRUE(recording.audio->waitFor(
-      [](const RecordedAudio& recorded) { return recorded.stopCount() > 0; }));
+      [](const DeliveredAudio& recorded) { return recorded.stopCount() > 0; }));
   // The system's audio goes on; the stop is reported only once.
   const double systemSeconds = recording.audio->source(kOutputTypeAudio).seconds();
-  ASSERT_TRUE(recording.audio->waitFor([systemSeconds](const RecordedAudio& recorded) {
+  ASSERT_TRUE(recording.audio->waitFor([systemSeconds](const DeliveredAudio& recorded) {
     return recorded.secondsOf(kOutputTypeAudio) >= systemSeconds + 0.5;
   }));
   EXPECT_EQ(recording.audio->stopErrors(), std::vector<std::string>{"Entity killed"});
@@ -312,7 +312,7 @@ TEST_F(PulseBackend, AKilledServerLeavesNothingThatWasReadBehindAndStopStillRetu
     const std::int64_t read = stream.framesRead(type);
     EXPECT_GE(read, kRate);
     EXPECT_TRUE(recording.audio->waitFor(
-        [&](const RecordedAudio& recorded) { return recorded.framesOf(type) == read; }, 2s))
+        [&](const DeliveredAudio& recorded) { return recorded.framesOf(type) == read; }, 2s))
         << recording.audio->source(type).buffers.size() << " buffers, "
         << recording.audio->source(type).seconds() * kRate << " of " << read << " frames";
   }
@@ -332,7 +332,7 @@ TEST_F(PulseBackend, WithoutAnySinkTheSystemsAudioWaitsForOneToAppear) {
   ASSERT_TRUE(server_->pactl("list short sinks")->find("mirevo_later") != std::string::npos);
   TonePlayer later("mirevo_later", 550.0);
   const double before = recording.audio->source(kOutputTypeAudio).seconds();
-  ASSERT_TRUE(recording.audio->waitFor([before](const RecordedAudio& recorded) {
+  ASSERT_TRUE(recording.audio->waitFor([before](const DeliveredAudio& recorded) {
     return recorded.secondsOf(kOutputTypeAudio) >= before + 1.5;
   }));
   recording.stream->stopCapture();
@@ -356,7 +356,7 @@ TEST_F(PulseBackend, ASuspendedSinkLeavesAGapOfItsLengthInTheTimeline) {
   std::this_thread::sleep_for(1s);
   ASSERT_TRUE(server_->pactl("suspend-sink mirevo_speakers 0"));
   const double before = recording.audio->source(kOutputTypeAudio).seconds();
-  ASSERT_TRUE(recording.audio->waitFor([before](const RecordedAudio& recorded) {
+  ASSERT_TRUE(recording.audio->waitFor([before](const DeliveredAudio& recorded) {
     return recorded.secondsOf(kOutputTypeAudio) >= before + 0.5;
   }));
   recording.stream->stopCapture();
@@ -415,14 +415,14 @@ TEST_F(PulseBackend, AStreamReleasedByItsDelegateWhenToldOfTheStopGoesQuietly) {
   configuration.captureMicrophone = true;
   configuration.channelCount = 1;
   auto owner = std::make_shared<OwningDelegate>();
-  auto audio = std::make_shared<RecordedAudio>();
+  auto audio = std::make_shared<DeliveredAudio>();
   auto queue = std::make_shared<ThreadQueue>("pulse-test");
   configuration.microphoneCaptureDeviceID = "mirevo_mic";
   owner->stream = service_.makeStream({content.displays.at(0), {}, {}}, configuration, owner);
   owner->stream->addStreamOutput(audio, kOutputTypeAudio, queue);
   owner->stream->addStreamOutput(audio, kOutputTypeMicrophone, queue);
   owner->stream->startCapture();
-  ASSERT_TRUE(audio->waitFor([](const RecordedAudio& recorded) {
+  ASSERT_TRUE(audio->waitFor([](const DeliveredAudio& recorded) {
     return recorded.secondsOf(kOutputTypeMicrophone) >= 0.3;
   }));
   ASSERT_TRUE(server_->pactl("unload-module module-remap-source"));
@@ -434,7 +434,7 @@ TEST_F(PulseBackend, AStreamReleasedByItsDelegateWhenToldOfTheStopGoesQuietly) {
   Recording observer(service_);
   observer.stream->startCapture();
   ASSERT_TRUE(observer.audio->waitFor(
-      [](const RecordedAudio& recorded) { return recorded.secondsOf(kOutputTypeAudio) >= 0.5; }));
+      [](const DeliveredAudio& recorded) { return recorded.secondsOf(kOutputTypeAudio) >= 0.5; }));
   queue->sync([] {});
   EXPECT_EQ(audio->outputCalls(), calls);
 }

@@ -19,7 +19,7 @@
 // is a slow device (its count and the bursts' spacing follow the writer),
 // but a fast one only backs up the pipe behind the graph's clock.
 //
-// Disabled until the recorder follows device clocks: today the microphone
+// Disabled until device clocks are followed: today the microphone
 // moves by the drift (0.3 ms per second at 300 ppm). Run it anyway with
 // --gtest_also_run_disabled_tests; it prints the offsets either way.
 #include <gtest/gtest.h>

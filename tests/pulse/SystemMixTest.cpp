@@ -1,4 +1,4 @@
-// The system's mix on scripted timelines: buffers stamped as the recorders'
+// The system's mix on scripted timelines: buffers stamped as the record streams'
 // timelines stamp them, added in the order they would arrive.
 #include "platform/pulse/SystemMix.hpp"
 
@@ -17,7 +17,7 @@ namespace mirevo::platform::pulse {
 namespace {
 
 constexpr double kRate = 48000.0;
-constexpr std::int64_t kBufferFrames = 9600;  // 200 ms, as the recorders hand over
+constexpr std::int64_t kBufferFrames = 9600;  // 200 ms, as the record streams hand over
 constexpr double kBufferSeconds = static_cast<double>(kBufferFrames) / kRate;
 constexpr int kOther = 1;
 

@@ -1,5 +1,5 @@
 // Records the timing of sources on the server PULSE_SERVER names, through the
-// recorder's own plumbing, and prints it as a timing trace (TimingTrace.hpp):
+// record stream's own plumbing, and prints it as a timing trace (TimingTrace.hpp):
 //
 //   pulse_trace_record KIND SECONDS SOURCE...
 //
@@ -23,21 +23,21 @@
 #include "TimingTrace.hpp"
 #include "platform/Clock.hpp"
 #include "platform/pulse/PulseConnection.hpp"
-#include "platform/pulse/SourceRecorder.hpp"
+#include "platform/pulse/RecordStream.hpp"
 
 namespace {
 
 using mirevo::platform::SystemClock;
 using mirevo::platform::pulse::PulseConnection;
 using mirevo::platform::pulse::ReadPlacer;
-using mirevo::platform::pulse::SourceRecorder;
+using mirevo::platform::pulse::RecordStream;
 using mirevo::testing::OnsetFinder;
 
 constexpr int kRate = 48000;
 
 // One stream's reads and reports, written as they come (on the loop thread,
 // with the connection's lock held).
-struct Traced final : SourceRecorder::Listener {
+struct Traced final : RecordStream::Listener {
   Traced(std::ostringstream& out, int id) : out(out), id(id) {}
   void read(const ReadPlacer::Read& read) override {
     std::vector<std::int64_t> onsets;
@@ -56,7 +56,7 @@ struct Source {
   std::string name;
   double floorSeconds;
   std::unique_ptr<Traced> traced;
-  std::unique_ptr<SourceRecorder> recorder;
+  std::unique_ptr<RecordStream> stream;
 };
 
 }  // namespace
@@ -93,18 +93,18 @@ int main(int argc, char** argv) {
         const int id = nextId++;
         out << "stream " << id << " " << source.floorSeconds << " " << source.name << "\n";
         source.traced = std::make_unique<Traced>(out, id);
-        SourceRecorder::Settings settings;
+        RecordStream::Settings settings;
         settings.source = source.name;
         settings.sampleRate = kRate;
         settings.floorSeconds = source.floorSeconds;
         settings.listener = source.traced.get();
-        source.recorder = std::make_unique<SourceRecorder>(
+        source.stream = std::make_unique<RecordStream>(
             *connection, clock, settings, [](auto) {}, [&ended](int) { ended = true; });
       }
       try {
         connection->waitUntil([&] {
           for (const Source& source : sources) {
-            if (!source.recorder->ready() && !source.recorder->ended()) return false;
+            if (!source.stream->ready() && !source.stream->ended()) return false;
           }
           return true;
         });
@@ -113,22 +113,22 @@ int main(int argc, char** argv) {
       }
       for (Source& source : sources) {
         out << "deliver " << source.traced->id << "\n";
-        source.recorder->startDelivering();
+        source.stream->startDelivering();
       }
     }
     while (!ended && clock.hostSeconds() < endAt) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       PulseConnection::Lock lock(*connection);
       for (const Source& source : sources) {
-        if (source.recorder->ended()) ended = true;
+        if (source.stream->ended()) ended = true;
       }
     }
     PulseConnection::Lock lock(*connection);
     for (Source& source : sources) {
-      source.recorder->finish();
+      source.stream->finish();
       out << "end " << source.traced->id << "\n";
-      source.floorSeconds = std::max(source.floorSeconds, source.recorder->endSeconds());
-      source.recorder.reset();
+      source.floorSeconds = std::max(source.floorSeconds, source.stream->endSeconds());
+      source.stream.reset();
     }
     connection->onFailure(nullptr);
   }

@@ -2,7 +2,7 @@
 # Records the timing traces the replay tests read (tests/pulse/traces), on a
 # private server: bursts play into the speakers, and the speakers' monitor and
 # a remap source of it (a microphone that hears the same sound at the same
-# moment) are recorded through the recorder's own plumbing by
+# moment) are recorded through the record stream's own plumbing by
 # pulse_trace_record. Each trace is cut to its first TRACE_LINES lines (default
 # 1200), which keeps it to tens of kilobytes.
 #

@@ -155,13 +155,13 @@ void BatchedLoopApi::ioFired(pa_mainloop_api*, pa_io_event*, int fd, pa_io_event
 
 void BatchedLoopApi::tookInput(int fd) {
   if (!batching()) {
-    settle();
+    endBatch();
     return;
   }
   // The loop comes straight back while more waits; the batch is read whole.
-  draining_ = ++unsettledCallbacks_ < kMaxUnsettledCallbacks && inputWaits(fd);
+  draining_ = ++callbacksInBatch_ < kMaxCallbacksPerBatch && inputWaits(fd);
   if (draining_) return;
-  settle();
+  endBatch();
   pause(fd);
 }
 
@@ -170,10 +170,10 @@ bool BatchedLoopApi::batching() const {
          handlers_.batchingAllowed();
 }
 
-void BatchedLoopApi::settle() {
-  unsettledCallbacks_ = 0;
+void BatchedLoopApi::endBatch() {
+  callbacksInBatch_ = 0;
   draining_ = false;
-  if (handlers_.settled) handlers_.settled();
+  if (handlers_.batchEnded) handlers_.batchEnded();
 }
 
 void BatchedLoopApi::pause(int fd) {
@@ -291,7 +291,7 @@ void BatchedLoopApi::deferFired(pa_mainloop_api*, pa_defer_event*, void* userdat
   auto* event = static_cast<DeferEvent*>(userdata);
   BatchedLoopApi& self = *event->owner;
   event->callback(&self.api_, theirs<pa_defer_event>(event), event->userdata);
-  if (!self.draining_) self.settle();
+  if (!self.draining_) self.endBatch();
 }
 
 void BatchedLoopApi::quit(pa_mainloop_api* api, int result) {

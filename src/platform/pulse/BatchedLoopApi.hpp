@@ -11,8 +11,8 @@
 //   socket or the shared ring and is taken in one go at the end. Hang-ups and
 //   errors are told at once, output is never held back, and while a caller
 //   waits for the server's answer (a Hold) nothing waits.
-// - Settling. After each callback that took input (an event on a
-//   descriptor, once nothing more waits on it, or a deferred one), `settled`
+// - The end of a batch. After each callback that took input (an event on a
+//   descriptor, once nothing more waits on it, or a deferred one), `batchEnded`
 //   is told, so that readers take what arrived as one read and time it by
 //   how much of it waits.
 //
@@ -37,7 +37,7 @@ namespace mirevo::platform::pulse {
 class BatchedLoopApi {
  public:
   struct Handlers {
-    std::function<void()> settled;
+    std::function<void()> batchEnded;
     // Asked whenever a drained descriptor could wait.
     std::function<bool()> batchingAllowed;
   };
@@ -67,9 +67,9 @@ class BatchedLoopApi {
   // A tenth of a second: ten wake-ups a second at most for the audio, while
   // one-second chunks and the heartbeat's levels are still current.
   static constexpr double kBatchSeconds = 0.100;
-  // A descriptor that is never drained is settled at least this often, in
+  // A descriptor that is never drained ends its batch at least this often, in
   // callbacks, so that readers are not kept from their audio.
-  static constexpr int kMaxUnsettledCallbacks = 256;
+  static constexpr int kMaxCallbacksPerBatch = 256;
 
  private:
   struct IoEvent;
@@ -108,7 +108,7 @@ class BatchedLoopApi {
 
   static BatchedLoopApi& of(pa_mainloop_api* api);
   void tookInput(int fd);
-  void settle();
+  void endBatch();
   bool batching() const;
   void pause(int fd);
   void resumeAll();
@@ -124,7 +124,7 @@ class BatchedLoopApi {
   std::vector<IoEvent*> events_;  // not freed
   std::vector<int> pausedFds_;    // whose input waits for the period's end
   int holds_ = 0;
-  int unsettledCallbacks_ = 0;
+  int callbacksInBatch_ = 0;
   // A descriptor still has input waiting: the batch is not whole yet.
   bool draining_ = false;
 };

@@ -25,7 +25,7 @@ std::int64_t CaptureOrigin::report(double reportSeconds, double latencySeconds,
     return 0;
   }
   later_.push_back(Late{origin, framesRead, framesWritten});
-  return laterTellLoss() ? settleLater() : 0;
+  return laterTellLoss() ? takeLoss() : 0;
 }
 
 bool CaptureOrigin::laterTellLoss() const {
@@ -39,7 +39,7 @@ bool CaptureOrigin::laterTellLoss() const {
   return reads >= TimingLimits::kLossReads && span >= TimingLimits::kLossSpanSeconds * sampleRate_;
 }
 
-std::int64_t CaptureOrigin::settleLater() {
+std::int64_t CaptureOrigin::takeLoss() {
   const double earliest = *std::min_element(origins_.begin(), origins_.end());
   double laterOrigin = later_.front().origin;
   for (const Late& late : later_) laterOrigin = std::min(laterOrigin, late.origin);

@@ -22,12 +22,12 @@
 // classic PulseAudio server never drops audio it counted, and writes a sink's
 // monitor a block at a time, so that a report made late in a block is late
 // by up to a block: there, a late report is only late.
-// - A loss shorter than kMaxLossSeconds is counted: the recorder fills it
+// - A loss shorter than kMaxLossSeconds is counted: the record stream fills it
 //   with silence, and frames are counted by their index in the recorded
 //   audio (stream frame plus the silence filled before it), so that the
 //   origin stays where it was and the audio after a loss keeps its time.
 // - A longer one is a gap: the reports before it are let go, and the
-//   recorder's timeline sees the jump.
+//   record stream's timeline sees the jump.
 //
 // Threads: not synchronised; one libpulse loop thread uses it.
 #pragma once
@@ -82,7 +82,7 @@ class CaptureOrigin {
   // Whether the doubted reports are enough to tell a loss.
   bool laterTellLoss() const;
   // Takes the doubted reports as a loss (or a gap).
-  std::int64_t settleLater();
+  std::int64_t takeLoss();
 
   double sampleRate_;
   bool countsLosses_;

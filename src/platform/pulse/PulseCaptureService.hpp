@@ -2,7 +2,7 @@
 // sinks (the default one first), each recorded through its monitor source.
 //
 // It owns the worker on which its streams do their work (connecting,
-// following the server's defaults, reconnecting, telling their delegates):
+// applying the sources' rules, reconnecting, telling their delegates):
 // streams must not outlive it.
 //
 // Threads: any thread but a libpulse loop thread; see CaptureService.

@@ -50,7 +50,7 @@ PulseConnection::PulseConnection(const char* clientName, double timeoutSeconds) 
   if (mainloop_ == nullptr) throw pulseError(PA_ERR_INTERNAL);
   batchedLoop_ = std::make_unique<BatchedLoopApi>(
       pa_threaded_mainloop_get_api(mainloop_),
-      BatchedLoopApi::Handlers{[this] { settled(); }, [this] { return batchingAllowed(); }});
+      BatchedLoopApi::Handlers{[this] { batchEnded(); }, [this] { return batchingAllowed(); }});
   context_ = pa_context_new(batchedLoop_->api(), clientName);
   if (context_ == nullptr) {
     batchedLoop_->close();
@@ -117,7 +117,7 @@ void PulseConnection::askTimings() {
   for (Reader* reader : readers_) reader->askTiming();
 }
 
-void PulseConnection::settled() {
+void PulseConnection::batchEnded() {
   for (Reader* reader : readers_) reader->takeArrived();
 }
 

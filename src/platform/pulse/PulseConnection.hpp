@@ -4,7 +4,7 @@
 // or stalls mid-operation never hangs the caller.
 //
 // The context runs on a BatchedLoopApi over the loop: the connection's
-// readers take what arrives when it settles, and say whether what they read
+// readers take what arrives when its batch ends, and say whether what they read
 // may wait for the rest of a batch period. A wait for the server's answer
 // lets nothing wait.
 //
@@ -121,7 +121,7 @@ class PulseConnection {
   static void serverChanged(pa_context* context, pa_subscription_event_type_t event,
                             std::uint32_t index, void* self);
   void teardown();
-  void settled();
+  void batchEnded();
   bool batchingAllowed() const;
 
   pa_threaded_mainloop* mainloop_ = nullptr;

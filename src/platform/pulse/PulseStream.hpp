@@ -2,7 +2,7 @@
 // the monitor of the default sink mixed with those of the other sinks that
 // play, and a microphone (output type 2), each monitor and the microphone by
 // a record stream of its own on one connection of the stream's own.
-// ServerRecording says how the sources follow the server's defaults and
+// ServerRecording says how the sources go with the server's defaults and
 // survive its restarts, and what is reported to the delegate.
 //
 // The microphone is the one the configuration names, or the server's default

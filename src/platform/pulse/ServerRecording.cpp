@@ -29,11 +29,6 @@ bool changesDevices(pa_subscription_event_type_t event) {
          type != PA_SUBSCRIPTION_EVENT_CHANGE;
 }
 
-// The recorders hand over nothing but their own buffers.
-std::shared_ptr<const PulseSampleBuffer> asPulseBuffer(std::shared_ptr<const SampleBuffer> buffer) {
-  return std::static_pointer_cast<const PulseSampleBuffer>(std::move(buffer));
-}
-
 }  // namespace
 
 ServerRecording::ServerRecording(const ContentFilter& filter,
@@ -66,26 +61,25 @@ void ServerRecording::start() {
     addSources(startSeconds);
     connection_->waitUntil([this] {
       bool allReady = true;
-      for (const auto& source : sources_) {
-        const SourceRecorder* recorder = source->recorder();
-        if (recorder == nullptr) continue;
-        if (recorder->ended()) return true;
-        allReady = allReady && recorder->ready();
-      }
-      return allReady;
+      bool anyEnded = false;
+      forEachOwnSource([&](const ChosenSource& source) {
+        const RecordStream* stream = source.stream();
+        if (stream == nullptr || anyEnded) return;
+        anyEnded = stream->ended();
+        allReady = allReady && stream->ready();
+      });
+      return anyEnded || allReady;
     });
-    for (const auto& source : sources_) {
-      const SourceRecorder* recorder = source->recorder();
-      if (recorder != nullptr && recorder->ended()) throw pulseError(recorder->errorCode());
-    }
+    forEachOwnSource([](const ChosenSource& source) {
+      const RecordStream* stream = source.stream();
+      if (stream != nullptr && stream->ended()) throw pulseError(stream->errorCode());
+    });
     state_ = State::running;
-    for (const auto& source : sources_) {
-      if (source->recorder() != nullptr) source->recorder()->startDelivering();
-    }
+    forEachOwnSource([](ChosenSource& source) {
+      if (source.stream() != nullptr) source.stream()->startDelivering();
+    });
     // The other outputs that play already join at once.
-    if (RecordedSource* system = systemSource()) {
-      followSystem(*system, serverDevices(*connection_), false);
-    }
+    if (system_) system_->applyRules(*connection_, serverDevices(*connection_), false);
   } catch (...) {
     release();
     throw;
@@ -93,51 +87,41 @@ void ServerRecording::start() {
 }
 
 void ServerRecording::addSources(double startSeconds) {
-  startSeconds_ = startSeconds;
-  RecordedSource::Settings settings;
+  ChosenSource::Settings settings;
   settings.sampleRate = configuration_.sampleRate;
   settings.channelCount = configuration_.channelCount;
   settings.startSeconds = startSeconds;
-  const auto add = [&](int outputType, SourceRule rule, const std::string& named) {
-    settings.outputType = outputType;
-    settings.rule = rule;
-    settings.named = named;
-    sources_.push_back(std::make_unique<RecordedSource>(
-        settings, clock_,
-        [this, outputType](std::shared_ptr<const SampleBuffer> buffer) {
-          outputs_.deliver(outputType, std::move(buffer));
-        },
-        [this](int type, int code) { sourceEnded(type, code); }));
-    return sources_.back().get();
-  };
+  const auto ended = [this](int type, int code) { sourceEnded(type, code); };
   if (configuration_.capturesAudio && outputs_.has(kOutputTypeAudio)) {
-    AudioFormat format;
-    format.sampleRate = configuration_.sampleRate;
-    format.channelCount = static_cast<std::uint32_t>(configuration_.channelCount);
-    format.interleaved = true;
-    format.sampleType = SampleType::float32;
-    mix_ = std::make_unique<SystemMix>(format, [this](std::shared_ptr<const SampleBuffer> buffer) {
-      outputs_.deliver(kOutputTypeAudio, std::move(buffer));
-    });
     settings.outputType = kOutputTypeAudio;
     settings.rule = SourceRule::defaultOutput;
-    settings.named.clear();
-    sources_.push_back(std::make_unique<RecordedSource>(
-        settings, clock_,
+    system_ = std::make_unique<SystemAudio>(
+        settings, clock_, worker_,
         [this](std::shared_ptr<const SampleBuffer> buffer) {
-          mix_->add(SystemMix::kDefaultInput, asPulseBuffer(std::move(buffer)));
+          outputs_.deliver(kOutputTypeAudio, std::move(buffer));
         },
-        [this](int type, int code) { sourceEnded(type, code); }));
-    sources_.back()->record(*connection_, filter_.display.audioSource);
+        ended,
+        [weak = weak_from_this()] {
+          if (const auto self = weak.lock()) self->applyRules();
+        });
+    system_->defaultOutput().record(*connection_, filter_.display.audioSource);
   }
   if (configuration_.captureMicrophone && outputs_.has(kOutputTypeMicrophone)) {
     const auto& named = configuration_.microphoneCaptureDeviceID;
-    const SourceRule rule = named ? SourceRule::named : SourceRule::defaultMicrophone;
-    RecordedSource* microphone = add(kOutputTypeMicrophone, rule, named.value_or(""));
+    settings.outputType = kOutputTypeMicrophone;
+    settings.rule = named ? SourceRule::named : SourceRule::defaultMicrophone;
+    settings.named = named.value_or("");
+    microphone_ = std::make_unique<ChosenSource>(
+        settings, clock_,
+        [this](std::shared_ptr<const SampleBuffer> buffer) {
+          outputs_.deliver(kOutputTypeMicrophone, std::move(buffer));
+        },
+        ended);
     // A named microphone that is missing fails the start with the server's
     // own text: it is asked for all the same.
-    const auto chosen = named ? named : chooseSource(rule, "", serverDevices(*connection_));
-    if (chosen) microphone->record(*connection_, *chosen);
+    const auto chosen =
+        named ? named : chooseSource(settings.rule, "", serverDevices(*connection_));
+    if (chosen) microphone_->record(*connection_, *chosen);
   }
 }
 
@@ -161,21 +145,17 @@ void ServerRecording::stop() {
     } catch (const Error&) {
       // Gone or stalled: what arrived is all there is.
     }
-    forEachSource([](RecordedSource& source) { source.finish(); });
-    if (mix_) mix_->flush();
+    if (system_) system_->finish();
+    if (microphone_) microphone_->finish();
     state_ = State::ended;
-    linger_.reset();
-    forEachSource([](RecordedSource& source) {
-      if (source.recorder() != nullptr) source.recorder()->disconnect();
-    });
+    if (system_) system_->stopLingering();
+    if (system_) system_->disconnect();
+    if (microphone_ && microphone_->stream() != nullptr) microphone_->stream()->disconnect();
     try {
       connection_->waitUntil(
           [this] {
-            bool allEnded = true;
-            forEachSource([&](RecordedSource& source) {
-              allEnded = allEnded && (source.recorder() == nullptr || source.recorder()->ended());
-            });
-            return allEnded;
+            const RecordStream* microphone = microphone_ ? microphone_->stream() : nullptr;
+            return (!system_ || system_->ended()) && (microphone == nullptr || microphone->ended());
           },
           kStopTimeoutSeconds);
     } catch (const Error&) {
@@ -188,12 +168,12 @@ void ServerRecording::stop() {
 void ServerRecording::release() {
   state_ = State::ended;
   retry_.reset();
-  linger_.reset();
+  if (system_) system_->stopLingering();
   if (!connection_) return;
   {
     PulseConnection::Lock lock(*connection_);
-    forEachSource([](RecordedSource& source) { source.drop(); });
-    joined_.clear();
+    if (system_) system_->release();
+    if (microphone_) microphone_->release();
   }
   connection_.reset();
 }
@@ -203,183 +183,71 @@ void ServerRecording::retire() {
   {
     PulseConnection::Lock lock(*connection_);
     // The outputs that play on the server that answers join again.
-    leaveAll();
-    for (const auto& source : sources_) source->retire();
-    if (mix_) mix_->flush();
+    if (system_) system_->retire();
+    if (microphone_) microphone_->retire();
   }
   connection_.reset();
 }
 
 template <class Action>
-void ServerRecording::forEachSource(Action action) {
-  for (const auto& source : sources_) action(*source);
-  for (auto& [monitor, joined] : joined_) action(*joined.source);
-}
-
-RecordedSource* ServerRecording::systemSource() const {
-  for (const auto& source : sources_) {
-    if (source->rule() == SourceRule::defaultOutput) return source.get();
-  }
-  return nullptr;
+void ServerRecording::forEachOwnSource(Action action) {
+  if (system_) action(system_->defaultOutput());
+  if (microphone_) action(*microphone_);
 }
 
 std::int64_t ServerRecording::framesRead(int outputType) const {
-  for (const auto& source : sources_) {
-    if (source->outputType() == outputType) return source->framesRead();
-  }
+  if (system_ && outputType == kOutputTypeAudio) return system_->framesRead();
+  if (microphone_ && outputType == kOutputTypeMicrophone) return microphone_->framesRead();
   return 0;
 }
 
 void ServerRecording::connectionLost(std::uint64_t generation, int code) {
   // What libpulse has received is read and handed over before anything else.
-  forEachSource([](RecordedSource& source) { source.finish(); });
-  if (mix_) mix_->flush();
+  if (system_) system_->finish();
+  if (microphone_) microphone_->finish();
   post([generation, code](ServerRecording& self) { self.lost(generation, code); });
 }
 
 void ServerRecording::serverChanged(pa_subscription_event_type_t event) {
-  if (!changesDevices(event) || followPosted_.exchange(true)) return;
+  if (!changesDevices(event) || rulesPosted_.exchange(true)) return;
   post([](ServerRecording& self) {
-    self.followPosted_ = false;
-    self.follow();
+    self.rulesPosted_ = false;
+    self.applyRules();
   });
 }
 
 void ServerRecording::sourceEnded(int outputType, int code) {
   post([outputType, code](ServerRecording& self) {
-    const bool named =
-        std::any_of(self.sources_.begin(), self.sources_.end(), [&](const auto& source) {
-          return source->outputType() == outputType && source->rule() == SourceRule::named;
-        });
+    const ChosenSource* microphone = self.microphone_.get();
+    const bool named = microphone != nullptr && microphone->outputType() == outputType &&
+                       microphone->rule() == SourceRule::named;
     if (named) {
       self.report(code);
     } else {
-      self.follow();
+      self.applyRules();
     }
   });
 }
 
-void ServerRecording::follow() {
+void ServerRecording::applyRules() {
   if (state_ != State::running || !connection_) return;
   try {
     PulseConnection::Lock lock(*connection_);
-    followAll();
+    applyAllRules();
   } catch (const Error&) {
     // The connection went meanwhile; its loss is on its way.
   }
 }
 
-bool ServerRecording::followAll() {
+bool ServerRecording::applyAllRules() {
   const ServerDevices devices = serverDevices(*connection_);
-  bool complete = true;
-  for (const auto& source : sources_) {
-    if (source->rule() == SourceRule::defaultOutput) {
-      followSystem(*source, devices, true);
-      continue;
-    }
-    // A named source is only looked for again after a reconnection: while its
-    // recorder lives, the end of its stream tells that it went.
-    if (source->rule() == SourceRule::named && source->recorder() != nullptr) continue;
-    if (!source->follow(*connection_, devices) && source->rule() == SourceRule::named) {
-      complete = false;
-    }
-  }
-  return complete;
-}
-
-void ServerRecording::followSystem(RecordedSource& system, const ServerDevices& devices,
-                                   bool followDefault) {
-  const double now = clock_.hostSeconds();
-  const auto defaultMonitor =
-      followDefault ? chooseSource(SourceRule::defaultOutput, "", devices) : system.source();
-  const auto playing = mixedMonitors(devices);
-  const auto listed = [&](const std::string& monitor) {
-    return std::any_of(devices.sources.begin(), devices.sources.end(),
-                       [&](const SourceInfo& source) { return source.name == monitor; });
-  };
-  // Those that leave go first: a sink that became the default output is
-  // recorded on from where its joined recorder ended.
-  bool lingering = false;
-  for (auto joined = joined_.begin(); joined != joined_.end();) {
-    const std::string& monitor = joined->first;
-    const bool plays = std::find(playing.begin(), playing.end(), monitor) != playing.end();
-    if (plays) joined->second.lastPlayedSeconds = now;
-    const SourceRecorder* recorder = joined->second.source->recorder();
-    const bool gone =
-        monitor == defaultMonitor || !listed(monitor) || recorder == nullptr || recorder->ended();
-    if (gone || (!plays && now - joined->second.lastPlayedSeconds >= kLingerSeconds)) {
-      leave(joined++);
-      continue;
-    }
-    lingering = lingering || !plays;
-    ++joined;
-  }
-  const std::string before = system.source();
-  if (followDefault) {
-    if (defaultMonitor) {
-      if (const auto end = monitorEnds_.find(*defaultMonitor); end != monitorEnds_.end()) {
-        system.raiseFloor(end->second);
-      }
-    }
-    system.follow(*connection_, devices);
-    if (!before.empty() && system.source() != before) {
-      monitorEnds_[before] = std::max(monitorEnds_[before], system.floorSeconds());
-    }
-  }
-  for (const std::string& monitor : playing) {
-    if (monitor != system.source() && joined_.count(monitor) == 0) join(monitor, now);
-  }
-  if (!lingering) {
-    linger_.reset();
-  } else if (!linger_) {
-    linger_ = worker_->makeTimer(kLingerCheckSeconds, [weak = weak_from_this()] {
-      if (const auto self = weak.lock()) self->follow();
-    });
-    linger_->resume();
-  }
-}
-
-void ServerRecording::join(const std::string& monitor, double nowSeconds) {
-  RecordedSource::Settings settings;
-  settings.outputType = kOutputTypeAudio;
-  settings.rule = SourceRule::named;
-  settings.named = monitor;
-  settings.sampleRate = configuration_.sampleRate;
-  settings.channelCount = configuration_.channelCount;
-  settings.startSeconds = startSeconds_;
-  if (const auto end = monitorEnds_.find(monitor); end != monitorEnds_.end()) {
-    settings.startSeconds = std::max(settings.startSeconds, end->second);
-  }
-  const int input = nextInput_++;
-  auto source = std::make_unique<RecordedSource>(
-      settings, clock_,
-      [this, input](std::shared_ptr<const SampleBuffer> buffer) {
-        mix_->add(input, asPulseBuffer(std::move(buffer)));
-      },
-      // A joined output whose stream ended has left; the next look says so.
-      [this](int, int) { post([](ServerRecording& self) { self.follow(); }); });
-  try {
-    source->record(*connection_, monitor);
-  } catch (const Error&) {
-    return;  // gone meanwhile
-  }
-  source->recorder()->startDelivering();
-  mix_->open(input, nowSeconds);
-  joined_[monitor] = JoinedOutput{std::move(source), input, nowSeconds};
-}
-
-void ServerRecording::leave(std::map<std::string, JoinedOutput>::iterator joined) {
-  RecordedSource& source = *joined->second.source;
-  source.retire();
-  double& end = monitorEnds_[joined->first];
-  end = std::max(end, source.floorSeconds());
-  mix_->close(joined->second.input);
-  joined_.erase(joined);
-}
-
-void ServerRecording::leaveAll() {
-  while (!joined_.empty()) leave(joined_.begin());
-  linger_.reset();
+  if (system_) system_->applyRules(*connection_, devices, true);
+  if (!microphone_) return true;
+  // A named source is only looked for again after a reconnection: while its
+  // record stream lives, its end tells that it went.
+  if (microphone_->rule() == SourceRule::named && microphone_->stream() != nullptr) return true;
+  return microphone_->recordChosen(*connection_, devices) ||
+         microphone_->rule() != SourceRule::named;
 }
 
 void ServerRecording::lost(std::uint64_t generation, int code) {
@@ -408,7 +276,7 @@ void ServerRecording::retry() {
   if (connection_) {
     try {
       PulseConnection::Lock lock(*connection_);
-      complete = followAll();
+      complete = applyAllRules();
     } catch (const Error&) {
       // Lost again; that loss is on its way.
     }
@@ -430,8 +298,8 @@ void ServerRecording::report(int code) {
   reported_ = true;
   if (connection_) {
     PulseConnection::Lock lock(*connection_);
-    forEachSource([](RecordedSource& source) { source.handOverRead(); });
-    if (mix_) mix_->flush();
+    if (system_) system_->handOverRead();
+    if (microphone_) microphone_->handOverRead();
   }
   // The delegate may let go of the stream here, and with it of this object's
   // connection: nothing is touched afterwards.

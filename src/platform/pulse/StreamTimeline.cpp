@@ -23,7 +23,7 @@ double StreamTimeline::advance(std::int64_t frames) {
   return placed;
 }
 
-void StreamTimeline::follow(double difference, std::int64_t frames) {
+void StreamTimeline::slew(double difference, std::int64_t frames) {
   averageDifference_ += (difference - averageDifference_) * TimingLimits::kAveragingShare;
   if (std::fabs(averageDifference_) <= TimingLimits::kDeadBandSeconds) return;
   const double limit = TimingLimits::kMaxSlew * static_cast<double>(frames) / sampleRate_;
@@ -38,7 +38,7 @@ double StreamTimeline::placeChecked(std::int64_t frames, double capturedSeconds)
   if (difference > TimingLimits::kGapSeconds) {
     anchor(capturedSeconds);
   } else {
-    follow(difference, frames);
+    slew(difference, frames);
   }
   return advance(frames);
 }

@@ -27,7 +27,7 @@
 //   taken at once, of which the server still held back the rest) does not
 //   count as time the reads went on.
 // Smaller differences are measurement noise or clock drift: their average is
-// followed, and only when it leaves a dead band is the timeline slewed, by at
+// kept, and only when it leaves a dead band is the timeline slewed, by at
 // most a millisecond per second, so that drift is absorbed before it ever
 // reaches the gap limit and a recording of hours never breaks without a real
 // gap.
@@ -35,7 +35,7 @@
 // A timeline may have a floor: the moment the recording started, or where the
 // audio that an earlier stream of the same source delivered ended. Audio
 // captured before it was never part of the recording, or would overlap what
-// the recording already holds: the recorder leaves those frames out, and the
+// the recording already holds: the record stream leaves those frames out, and the
 // first read is anchored on the host clock no earlier than the floor, so that
 // the time a source spent away shows as a gap and never as an overlap.
 //
@@ -98,7 +98,7 @@ class StreamTimeline {
   double expectedSeconds() const;
   void anchor(double capturedSeconds);
   double advance(std::int64_t frames);
-  void follow(double difference, std::int64_t frames);
+  void slew(double difference, std::int64_t frames);
   double placeChecked(std::int64_t frames, double capturedSeconds);
   static bool disagrees(double capturedSeconds, double expectedSeconds);
   // Whether a read lies later than the count by more than a gap allows.

@@ -146,13 +146,13 @@ bool SystemMix::mixInto(Input& input, std::vector<float>& samples, double startS
   const auto frames = static_cast<std::int64_t>(samples.size() / channels_);
   const auto alignFrames = std::llround(TimingLimits::kAlignSeconds * rate_);
   // Whether its samples go on where they ended in the buffer before this one.
-  bool following =
+  bool continuing =
       input.continues && std::fabs(startSeconds - handedOverUntil_) <= TimingLimits::kAlignSeconds;
   std::int64_t position = input.carry;
   bool any = false;
   while (!input.held.empty()) {
     std::int64_t at = std::llround((startOf(input) - startSeconds) * rate_);
-    if (following && std::llabs(at - position) <= alignFrames) at = position;
+    if (continuing && std::llabs(at - position) <= alignFrames) at = position;
     if (at >= frames) break;
     if (at < 0) {
       // Its time was handed over already.
@@ -169,7 +169,7 @@ bool SystemMix::mixInto(Input& input, std::vector<float>& samples, double startS
     for (std::size_t i = 0; i < values; ++i) to[i] += from[i];
     use(input, count);
     position = at + count;
-    following = true;
+    continuing = true;
     any = true;
   }
   input.continues = any;

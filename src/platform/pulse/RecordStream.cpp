@@ -1,4 +1,4 @@
-#include "platform/pulse/SourceRecorder.hpp"
+#include "platform/pulse/RecordStream.hpp"
 
 #include <pulse/error.h>
 
@@ -11,7 +11,7 @@
 namespace mirevo::platform::pulse {
 namespace {
 
-ReadPlacer::Settings placerSettings(const SourceRecorder::Settings& settings,
+ReadPlacer::Settings placerSettings(const RecordStream::Settings& settings,
                                     const PulseConnection& connection) {
   ReadPlacer::Settings placer;
   placer.sampleRate = settings.sampleRate;
@@ -24,8 +24,8 @@ ReadPlacer::Settings placerSettings(const SourceRecorder::Settings& settings,
 
 }  // namespace
 
-SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
-                               const Settings& settings, HandOver handOver, Failure failure)
+RecordStream::RecordStream(PulseConnection& connection, const Clock& clock,
+                           const Settings& settings, HandOver handOver, Failure failure)
     : connection_(connection),
       clock_(clock),
       failure_(std::move(failure)),
@@ -50,9 +50,9 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
   }
   stream_ = pa_stream_new(connection.context(), "Mirevo recording", &spec, nullptr);
   if (stream_ == nullptr) throw pulseError(connection.errorCode());
-  pa_stream_set_state_callback(stream_, &SourceRecorder::stateChanged, this);
-  pa_stream_set_read_callback(stream_, &SourceRecorder::readable, this);
-  pa_stream_set_latency_update_callback(stream_, &SourceRecorder::timingUpdated, this);
+  pa_stream_set_state_callback(stream_, &RecordStream::stateChanged, this);
+  pa_stream_set_read_callback(stream_, &RecordStream::readable, this);
+  pa_stream_set_latency_update_callback(stream_, &RecordStream::timingUpdated, this);
 
   // Without a fragment size both servers default to fragments of seconds.
   pa_buffer_attr attributes{};
@@ -78,7 +78,7 @@ SourceRecorder::SourceRecorder(PulseConnection& connection, const Clock& clock,
   connection_.addReader(this);
 }
 
-SourceRecorder::~SourceRecorder() {
+RecordStream::~RecordStream() {
   connection_.removeReader(this);
   pa_stream_set_state_callback(stream_, nullptr, nullptr);
   pa_stream_set_read_callback(stream_, nullptr, nullptr);
@@ -87,29 +87,29 @@ SourceRecorder::~SourceRecorder() {
   pa_stream_unref(stream_);
 }
 
-bool SourceRecorder::ended() const {
+bool RecordStream::ended() const {
   const auto state = pa_stream_get_state(stream_);
   return state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED;
 }
 
-int SourceRecorder::errorCode() const {
+int RecordStream::errorCode() const {
   return connection_.errorCode();
 }
 
-void SourceRecorder::disconnect() {
+void RecordStream::disconnect() {
   quiet_ = true;
   placer_.stop();
   if (!ended()) pa_stream_disconnect(stream_);
 }
 
-void SourceRecorder::stateChanged(pa_stream*, void* self) {
-  auto* recorder = static_cast<SourceRecorder*>(self);
-  recorder->connection_.signal();
-  if (recorder->ready()) recorder->askForTiming(recorder->clock_.hostSeconds());
-  if (recorder->ended()) recorder->reportEnd(recorder->errorCode());
+void RecordStream::stateChanged(pa_stream*, void* self) {
+  auto* stream = static_cast<RecordStream*>(self);
+  stream->connection_.signal();
+  if (stream->ready()) stream->askForTiming(stream->clock_.hostSeconds());
+  if (stream->ended()) stream->reportEnd(stream->errorCode());
 }
 
-void SourceRecorder::askForTiming(double nowSeconds) {
+void RecordStream::askForTiming(double nowSeconds) {
   timingAskedAt_ = nowSeconds;
   // The answer comes to timingUpdated.
   if (pa_operation* operation = pa_stream_update_timing_info(stream_, nullptr, nullptr)) {
@@ -117,11 +117,11 @@ void SourceRecorder::askForTiming(double nowSeconds) {
   }
 }
 
-void SourceRecorder::askTiming() {
+void RecordStream::askTiming() {
   if (ready()) askForTiming(clock_.hostSeconds());
 }
 
-void SourceRecorder::reportEnd(int code) {
+void RecordStream::reportEnd(int code) {
   if (quiet_) return;
   quiet_ = true;
   // What was gathered goes out before the failure is told.
@@ -129,23 +129,23 @@ void SourceRecorder::reportEnd(int code) {
   failure_(code);
 }
 
-void SourceRecorder::readable(pa_stream*, std::size_t, void* self) {
-  // Taken when the connection settles: more of the batch may follow.
-  static_cast<SourceRecorder*>(self)->arrived_ = true;
+void RecordStream::readable(pa_stream*, std::size_t, void* self) {
+  // Taken when the connection's batch ends: more of the batch may follow.
+  static_cast<RecordStream*>(self)->arrived_ = true;
 }
 
-void SourceRecorder::takeArrived() {
+void RecordStream::takeArrived() {
   if (!arrived_) return;
   arrived_ = false;
   readAll();
 }
 
-bool SourceRecorder::mayWait() const {
+bool RecordStream::mayWait() const {
   return placer_.delivering() && fragmentsSeen_ >= kFragmentsJudged &&
          fragmentFrames_ < kShortFragmentSeconds * format_.sampleRate;
 }
 
-void SourceRecorder::countFragment(std::size_t bytes) {
+void RecordStream::countFragment(std::size_t bytes) {
   const double frames = static_cast<double>(bytes / (sizeof(float) * format_.channelCount));
   // An average over the last few dozen fragments.
   fragmentFrames_ =
@@ -153,11 +153,11 @@ void SourceRecorder::countFragment(std::size_t bytes) {
   if (fragmentsSeen_ < kFragmentsJudged) ++fragmentsSeen_;
 }
 
-void SourceRecorder::timingUpdated(pa_stream* stream, void* self) {
-  static_cast<SourceRecorder*>(self)->timingArrived(pa_stream_get_timing_info(stream));
+void RecordStream::timingUpdated(pa_stream* stream, void* self) {
+  static_cast<RecordStream*>(self)->timingArrived(pa_stream_get_timing_info(stream));
 }
 
-void SourceRecorder::timingArrived(const pa_timing_info* timing) {
+void RecordStream::timingArrived(const pa_timing_info* timing) {
   if (timing == nullptr) return;
   // The server made its report the transport time ago (however long the
   // answer then waited for a batch to end).
@@ -176,7 +176,7 @@ void SourceRecorder::timingArrived(const pa_timing_info* timing) {
 // Every libpulse call checks for a fork with a getpid system call, and this
 // runs for every fragment the server sends (hundreds a second from some
 // sources): it calls as few as it can.
-void SourceRecorder::readAll() {
+void RecordStream::readAll() {
   // What waits now is all this read takes: nothing arrives while it runs.
   const std::size_t waiting = readableBytes();
   if (waiting == 0) return;
@@ -218,18 +218,18 @@ void SourceRecorder::readAll() {
   if (wanted || read.arrivalSeconds - timingAskedAt_ >= kTimingSeconds) connection_.askTimings();
 }
 
-std::size_t SourceRecorder::readableBytes() const {
+std::size_t RecordStream::readableBytes() const {
   const std::size_t bytes = pa_stream_readable_size(stream_);
   return bytes == static_cast<std::size_t>(-1) ? 0 : bytes;  // -1: not readable at all
 }
 
-void SourceRecorder::handOverRead() {
+void RecordStream::handOverRead() {
   if (!placer_.delivering()) return;
   if (ready()) readAll();
   placer_.flush();
 }
 
-void SourceRecorder::finish() {
+void RecordStream::finish() {
   handOverRead();
   placer_.stop();
   quiet_ = true;

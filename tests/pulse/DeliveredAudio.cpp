@@ -1,4 +1,4 @@
-#include "RecordedAudio.hpp"
+#include "DeliveredAudio.hpp"
 
 namespace mirevo::testing {
 
@@ -9,7 +9,7 @@ double SourceAudio::seconds() const {
   return total;
 }
 
-void RecordedAudio::didOutputSampleBuffer(const platform::SampleBuffer& buffer, int outputType) {
+void DeliveredAudio::didOutputSampleBuffer(const platform::SampleBuffer& buffer, int outputType) {
   std::lock_guard lock(mutex_);
   ++outputCalls_;
   const auto format = buffer.formatDescription();
@@ -28,34 +28,34 @@ void RecordedAudio::didOutputSampleBuffer(const platform::SampleBuffer& buffer, 
   changed_.notify_all();
 }
 
-void RecordedAudio::didStopWithError(const platform::Error& error) {
+void DeliveredAudio::didStopWithError(const platform::Error& error) {
   std::lock_guard lock(mutex_);
   stopErrors_.push_back(error.localizedDescription());
   changed_.notify_all();
 }
 
-SourceAudio RecordedAudio::source(int outputType) const {
+SourceAudio DeliveredAudio::source(int outputType) const {
   std::lock_guard lock(mutex_);
   const auto found = sources_.find(outputType);
   return found == sources_.end() ? SourceAudio{} : found->second;
 }
 
-std::vector<std::string> RecordedAudio::stopErrors() const {
+std::vector<std::string> DeliveredAudio::stopErrors() const {
   std::lock_guard lock(mutex_);
   return stopErrors_;
 }
 
-int RecordedAudio::outputCalls() const {
+int DeliveredAudio::outputCalls() const {
   std::lock_guard lock(mutex_);
   return outputCalls_;
 }
 
-double RecordedAudio::secondsOf(int outputType) const {
+double DeliveredAudio::secondsOf(int outputType) const {
   const auto found = sources_.find(outputType);
   return found == sources_.end() ? 0.0 : found->second.seconds();
 }
 
-std::int64_t RecordedAudio::framesOf(int outputType) const {
+std::int64_t DeliveredAudio::framesOf(int outputType) const {
   const auto found = sources_.find(outputType);
   if (found == sources_.end()) return 0;
   std::int64_t frames = 0;
@@ -63,8 +63,8 @@ std::int64_t RecordedAudio::framesOf(int outputType) const {
   return frames;
 }
 
-bool RecordedAudio::waitFor(const std::function<bool(const RecordedAudio&)>& condition,
-                            std::chrono::milliseconds limit) const {
+bool DeliveredAudio::waitFor(const std::function<bool(const DeliveredAudio&)>& condition,
+                             std::chrono::milliseconds limit) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, limit, [&] { return condition(*this); });
 }

@@ -5,14 +5,14 @@
 // fragments it sends. Each read and each timing report goes to a ReadPlacer,
 // which places the audio on the host clock and hands it over.
 //
-// What the server sends is taken when the connection settles, so that a batch
+// What the server sends is taken when the connection's batch ends, so that a batch
 // of fragments is read, and timed, as one. Reads of a source whose fragments
 // are short may wait for the rest of a batch period: such a source sends
 // again soon after, so what waits is still timed within a few milliseconds.
 // The reports of every stream on the connection are asked together, at each
 // read while the placer wants them, else every kTimingSeconds.
 //
-// Whatever ends the recorder's part (a stop, a switch to another source, a
+// Whatever ends the record stream's part (a stop, a switch to another source, a
 // failure of the stream or of the connection), what was read is handed over
 // first: the failure is told afterwards.
 //
@@ -36,7 +36,7 @@
 
 namespace mirevo::platform::pulse {
 
-class SourceRecorder final : private PulseConnection::Reader {
+class RecordStream final : private PulseConnection::Reader {
  public:
   // Told every read and timing report as the placer takes them: a test tool
   // records them as a trace to replay.
@@ -52,7 +52,7 @@ class SourceRecorder final : private PulseConnection::Reader {
     std::string source;
     int sampleRate = 48000;
     int channelCount = 1;
-    // Where the recording starts, or where an earlier recorder of the same
+    // Where the recording starts, or where an earlier record stream of the same
     // output ended.
     double floorSeconds = -std::numeric_limits<double>::infinity();
     // Counts the frames read for delivery, when given; any thread may read it.
@@ -64,13 +64,13 @@ class SourceRecorder final : private PulseConnection::Reader {
 
   // Creates the record stream and asks the server to connect it; throws the
   // platform's Error when libpulse refuses at once.
-  SourceRecorder(PulseConnection& connection, const Clock& clock, const Settings& settings,
-                 HandOver handOver, Failure failure);
+  RecordStream(PulseConnection& connection, const Clock& clock, const Settings& settings,
+               HandOver handOver, Failure failure);
   // Disconnects without waiting and releases the stream; no callback follows.
   // Hands over nothing: finish first to keep what was read.
-  ~SourceRecorder();
-  SourceRecorder(const SourceRecorder&) = delete;
-  SourceRecorder& operator=(const SourceRecorder&) = delete;
+  ~RecordStream();
+  RecordStream(const RecordStream&) = delete;
+  RecordStream& operator=(const RecordStream&) = delete;
 
   bool ready() const { return pa_stream_get_state(stream_) == PA_STREAM_READY; }
   // Failed or terminated.

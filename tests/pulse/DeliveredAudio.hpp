@@ -32,7 +32,7 @@ struct SourceAudio {
   double seconds() const;
 };
 
-class RecordedAudio final : public platform::StreamOutput, public platform::StreamDelegate {
+class DeliveredAudio final : public platform::StreamOutput, public platform::StreamDelegate {
  public:
   void didOutputSampleBuffer(const platform::SampleBuffer& buffer, int outputType) override;
   void didStopWithError(const platform::Error& error) override;
@@ -43,7 +43,7 @@ class RecordedAudio final : public platform::StreamOutput, public platform::Stre
 
   // Waits until `condition` holds (checked under the lock after each
   // delivery) or `limit` passes; returns whether it held.
-  bool waitFor(const std::function<bool(const RecordedAudio&)>& condition,
+  bool waitFor(const std::function<bool(const DeliveredAudio&)>& condition,
                std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
   // Unlocked reads for use inside a waitFor condition.
   double secondsOf(int outputType) const;
