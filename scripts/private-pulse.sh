@@ -46,11 +46,7 @@ start() {
 
   await_server "$dir/pulse.pid"
 
-  { add_devices && choose_defaults; } >/dev/null || {
-    echo "private-pulse: setting up the devices failed; see $dir/pulse.log" >&2
-    stop
-    exit 1
-  }
+  set_up_devices
   echo "PULSE_SERVER=unix:$dir/native"
 }
 
