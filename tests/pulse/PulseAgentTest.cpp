@@ -42,7 +42,8 @@ class PulseAgent : public ::testing::Test {
   void SetUp() override {
     if (!pulseaudioInstalled()) GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is not installed";
     server_ = std::make_unique<PrivatePulse>();
-    ASSERT_TRUE(server_->running()) << "the private PulseAudio daemon did not start";
+    ASSERT_TRUE(server_->running()) << "the private PulseAudio daemon did not start"
+                                    << ": " << server_->startFailure();
     agent_ = std::make_unique<AgentProcess>(MIREVO_AGENT_PATH);
   }
 
