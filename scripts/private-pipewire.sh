@@ -57,9 +57,7 @@ await_pipewire() {
   until env XDG_RUNTIME_DIR="$dir/runtime" timeout 5 pw-cli info 0 >/dev/null 2>&1; do
     if ! running "$(head -n 1 "$pids")" || ! within_budget; then
       echo "$name: pipewire did not start" >&2
-      show_logs
-      stop
-      exit 1
+      return 1
     fi
     sleep 0.1
   done
@@ -75,25 +73,27 @@ drop_always_sink() {
   fi
 }
 
+start_once() {
+  rm -f "$dir/native" "$pids"
+  start_process pipewire pipewire
+  await_pipewire || return 1
+  start_process wireplumber wireplumber
+  start_process pipewire-pulse pipewire-pulse
+  await_server "$pids" || return 1
+  persist drop_always_sink >/dev/null || {
+    echo "$name: unloading module-always-sink failed" >&2
+    return 1
+  }
+  set_up_devices
+}
+
 start() {
   if [[ -f $pids ]] && running "$(head -n 1 "$pids")"; then
     echo "$name: a server already runs for $dir" >&2
     exit 1
   fi
-  rm -f "$dir/native" "$pids"
   write_configuration
-  start_process pipewire pipewire
-  await_pipewire
-  start_process wireplumber wireplumber
-  start_process pipewire-pulse pipewire-pulse
-  await_server "$pids"
-  persist drop_always_sink >/dev/null || {
-    echo "$name: unloading module-always-sink failed within $start_budget_seconds s" >&2
-    show_logs
-    stop
-    exit 1
-  }
-  set_up_devices
+  start_with_retries
   echo "PULSE_SERVER=unix:$dir/native"
 }
 

@@ -28,11 +28,33 @@ running() {
 }
 
 # How long a start may take, from launching the server to its devices and
-# defaults: each step that waits or tries again ends with it.
-start_budget_seconds=30
+# defaults, and how long one attempt at it may: each step that waits or tries
+# again ends with both. A server that hangs while it starts (PipeWire's pulse
+# server now and then answers no call for half a minute on a loaded machine)
+# is stopped and started again while the budget lasts (start_with_retries).
+start_budget_seconds=40
+attempt_seconds=12
 start_deadline=$((SECONDS + start_budget_seconds))
+attempt_deadline=$start_deadline
 within_budget() {
-  ((SECONDS < start_deadline))
+  ((SECONDS < start_deadline && SECONDS < attempt_deadline))
+}
+
+# Runs start_once (the caller's: launch the server and set it up; status 1
+# when it failed, having said why) until it succeeds, stopping what it left
+# between attempts and showing its logs' end; exits when the budget is spent.
+start_with_retries() {
+  until attempt_deadline=$((SECONDS + attempt_seconds)) && start_once; do
+    if ((SECONDS + 2 >= start_deadline)); then
+      echo "$name: no start within $start_budget_seconds s" >&2
+      show_logs
+      stop
+      exit 1
+    fi
+    show_logs
+    stop
+    echo "$name: starting it again" >&2
+  done
 }
 
 # One pactl call against the server. pactl waits 30 s for a server that took
@@ -65,8 +87,7 @@ show_logs() {
 }
 
 # Waits until the server answers on its socket while every process named in
-# the pid file $1 runs, within the start's budget; on failure shows the logs,
-# stops them and exits.
+# the pid file $1 runs, within the attempt's budget; status 1 when not.
 await_server() {
   local pids
   read -r -a pids <<<"$(tr '\n' ' ' <"$1")"
@@ -74,16 +95,12 @@ await_server() {
     for pid in "${pids[@]}"; do
       if ! running "$pid"; then
         echo "$name: process $pid exited during start-up" >&2
-        show_logs
-        stop_processes "$1"
-        exit 1
+        return 1
       fi
     done
     if ! within_budget; then
-      echo "$name: the server did not answer within $start_budget_seconds s" >&2
-      show_logs
-      stop_processes "$1"
-      exit 1
+      echo "$name: the server did not answer" >&2
+      return 1
     fi
     sleep 0.1
   done
@@ -148,13 +165,11 @@ choose_defaults() {
 }
 
 # The start's last step: the devices and the defaults, each call tried again
-# within the budget; on failure shows the logs, stops the server and exits.
+# within the attempt's budget; status 1 when that failed.
 set_up_devices() {
   { add_devices && choose_defaults; } >/dev/null || {
-    echo "$name: setting up the devices failed within $start_budget_seconds s" >&2
-    show_logs
-    stop
-    exit 1
+    echo "$name: setting up the devices failed" >&2
+    return 1
   }
 }
 
