@@ -52,31 +52,39 @@ LUA
 }
 
 # WirePlumber and pipewire-pulse exit, or go on without their modules, when
-# PipeWire does not answer yet: waits up to 10 s for it.
+# PipeWire does not answer yet: waits for it within the start's budget.
 await_pipewire() {
-  local tries=0
-  until env XDG_RUNTIME_DIR="$dir/runtime" pw-cli info 0 >/dev/null 2>&1; do
-    tries=$((tries + 1))
-    if ! running "$(head -n 1 "$pids")" || ((tries >= 100)); then
-      echo "$name: pipewire did not start; see $dir/pipewire.log" >&2
-      stop
-      exit 1
+  until env XDG_RUNTIME_DIR="$dir/runtime" timeout 5 pw-cli info 0 >/dev/null 2>&1; do
+    if ! running "$(head -n 1 "$pids")" || ! within_budget; then
+      echo "$name: pipewire did not start" >&2
+      return 1
     fi
     sleep 0.1
   done
 }
 
-# The defaults live in WirePlumber's metadata: until WirePlumber has made it,
-# choosing them fails, and it applies a choice a moment after pactl returns.
-# Chooses them until the server reports them, for up to 10 s.
-await_defaults() {
-  local tries=0
-  until choose_defaults && [[ $(client get-default-sink) == mirevo_speakers &&
-    $(client get-default-source) == mirevo_mic ]]; do
-    tries=$((tries + 1))
-    ((tries < 100)) || return 1
-    sleep 0.1
-  done 2>/dev/null
+# pipewire-pulse loads a sink of its own ("always a sink") when there is
+# none; the server is to hold the devices of add_devices alone.
+drop_always_sink() {
+  local modules
+  modules=$(client list short modules) || return 1
+  if cut -s -f 2 <<<"$modules" | grep -qxF module-always-sink; then
+    client unload-module module-always-sink
+  fi
+}
+
+start_once() {
+  rm -f "$dir/native" "$pids"
+  start_process pipewire pipewire
+  await_pipewire || return 1
+  start_process wireplumber wireplumber
+  start_process pipewire-pulse pipewire-pulse
+  await_server "$pids" || return 1
+  persist drop_always_sink >/dev/null || {
+    echo "$name: unloading module-always-sink failed" >&2
+    return 1
+  }
+  set_up_devices
 }
 
 start() {
@@ -84,18 +92,8 @@ start() {
     echo "$name: a server already runs for $dir" >&2
     exit 1
   fi
-  rm -f "$dir/native" "$pids"
   write_configuration
-  start_process pipewire pipewire
-  await_pipewire
-  start_process wireplumber wireplumber
-  start_process pipewire-pulse pipewire-pulse
-  await_server "$pids"
-  { client unload-module module-always-sink && add_devices && await_defaults; } >/dev/null || {
-    echo "$name: setting up the devices failed; see the logs in $dir" >&2
-    stop
-    exit 1
-  }
+  start_with_retries
   echo "PULSE_SERVER=unix:$dir/native"
 }
 

@@ -23,17 +23,8 @@ daemon_env() {
     PULSE_STATE_PATH="$dir/state/pulse" PULSE_CONFIG_PATH="$dir/config/pulse" "$@"
 }
 
-start() {
-  if [[ -f "$dir/pulse.pid" ]] && running "$(cat "$dir/pulse.pid")"; then
-    echo "private-pulse: a daemon already runs for $dir" >&2
-    exit 1
-  fi
+start_once() {
   rm -f "$dir/native" "$dir/pulse.pid"
-  mkdir -p "$dir/home" "$dir/runtime/pulse" "$dir/config/pulse" "$dir/state/pulse"
-  chmod 700 "$dir/runtime" "$dir/runtime/pulse"
-  # A client configuration that never spawns a daemon of its own.
-  echo "autospawn = no" >"$dir/config/pulse/client.conf"
-
   # -n: no default script, so nothing but the socket below and the devices of
   # add_devices is loaded (no hardware, no D-Bus). Root is allowed a per-user daemon with a warning.
   (daemon_env pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
@@ -43,14 +34,19 @@ start() {
     </dev/null >"$dir/pulse.out" 2>&1) &
   local pid=$!
   echo "$pid" >"$dir/pulse.pid"
+  await_server "$dir/pulse.pid" && set_up_devices
+}
 
-  await_server "$dir/pulse.pid"
-
-  { add_devices && choose_defaults; } >/dev/null || {
-    echo "private-pulse: setting up the devices failed; see $dir/pulse.log" >&2
-    stop
+start() {
+  if [[ -f "$dir/pulse.pid" ]] && running "$(cat "$dir/pulse.pid")"; then
+    echo "private-pulse: a daemon already runs for $dir" >&2
     exit 1
-  }
+  fi
+  mkdir -p "$dir/home" "$dir/runtime/pulse" "$dir/config/pulse" "$dir/state/pulse"
+  chmod 700 "$dir/runtime" "$dir/runtime/pulse"
+  # A client configuration that never spawns a daemon of its own.
+  echo "autospawn = no" >"$dir/config/pulse/client.conf"
+  start_with_retries
   echo "PULSE_SERVER=unix:$dir/native"
 }
 

@@ -66,8 +66,17 @@ PrivatePulse::PrivatePulse() {
 }
 
 void PrivatePulse::start() {
-  const auto line = runCommand(serverScript() + " start " + folder_);
-  if (!line || line->rfind("PULSE_SERVER=", 0) != 0) return;
+  // In a subshell: runCommand sends the command's own stderr nowhere.
+  const std::string errors = folder_ + "/start.err";
+  std::string command = "(";
+  command += serverScript();
+  command += " start " + folder_ + " 2>" + errors + ")";
+  const auto line = runCommand(command);
+  if (!line || line->rfind("PULSE_SERVER=", 0) != 0) {
+    startFailure_ = runCommand("cat " + errors).value_or("");
+    return;
+  }
+  startFailure_.clear();
   server_ = trimmed(line->substr(std::string("PULSE_SERVER=").size()));
   ::setenv("PULSE_SERVER", server_.c_str(), 1);
   running_ = true;

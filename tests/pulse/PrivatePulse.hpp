@@ -39,6 +39,9 @@ class PrivatePulse {
   PrivatePulse& operator=(const PrivatePulse&) = delete;
 
   bool running() const { return running_; }
+  // What the server's script said when it last failed to start (the end of
+  // the server's logs among it); empty otherwise.
+  const std::string& startFailure() const { return startFailure_; }
   // The text to give as PULSE_SERVER.
   const std::string& server() const { return server_; }
   const std::string& folder() const { return folder_; }
@@ -57,6 +60,7 @@ class PrivatePulse {
   std::string server_;
   std::optional<std::string> previousServer_;
   bool running_ = false;
+  std::string startFailure_;
 };
 
 // The RMS a tone of `amplitude` played by a TonePlayer has when recorded in

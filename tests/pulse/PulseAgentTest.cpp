@@ -42,7 +42,8 @@ class PulseAgent : public ::testing::Test {
   void SetUp() override {
     if (!pulseaudioInstalled()) GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is not installed";
     server_ = std::make_unique<PrivatePulse>();
-    ASSERT_TRUE(server_->running()) << "the private PulseAudio daemon did not start";
+    ASSERT_TRUE(server_->running()) << "the private PulseAudio daemon did not start"
+                                    << ": " << server_->startFailure();
     agent_ = std::make_unique<AgentProcess>(MIREVO_AGENT_PATH);
   }
 
@@ -203,6 +204,64 @@ class PulseAgent : public ::testing::Test {
       }
     }
     return false;
+  }
+
+  // Waits until the server's defaults are `sink` and `source` (PipeWire
+  // applies a choice a moment after pactl returns).
+  bool defaultsAre(const std::string& sink, const std::string& source) {
+    return eventually(
+        [&] { return serverDefault("sink") == sink && serverDefault("source") == source; }, 5s);
+  }
+
+  // Whether every full chunk of `source` after the first `skip` events holds
+  // every tone of `tones` at the level a tone of kMixAmplitude has when
+  // played to one output alone (within kLevelDb), and none of `without`.
+  ::testing::AssertionResult everyFullChunkHolds(const char* source,
+                                                 const std::vector<double>& tones,
+                                                 const std::vector<double>& without,
+                                                 std::size_t skip = 0) const {
+    const auto& events = agent_->events();
+    int checked = 0;
+    for (std::size_t i = skip; i < events.size(); ++i) {
+      const auto& chunk = events[i];
+      if (!isChunkOf(chunk, source) || chunk.at("durationMs") != 1000) continue;
+      ++checked;
+      const auto samples = chunkSamples(chunk);
+      const auto levels = toneLevels(samples, kRate, tones);
+      const bool atLevel =
+          std::all_of(levels.toneRms.begin(), levels.toneRms.end(), [](double rms) {
+            return std::fabs(20.0 * std::log10(rms / recordedToneRms(kMixAmplitude))) <= kLevelDb;
+          });
+      if (!atLevel || !tonesAbsent(samples, kRate, without)) {
+        return ::testing::AssertionFailure() << "chunk " << chunk.at("sequence") << ": "
+                                             << levels.describe(tones) << tonesOf(source, tones);
+      }
+    }
+    if (checked == 0) return ::testing::AssertionFailure() << "no full chunk of " << source;
+    return ::testing::AssertionSuccess();
+  }
+
+  // The longest time in seconds that `source` was silent (below -60 dBFS in
+  // 50 ms blocks) or had no audio between two chunks.
+  double longestSilence(const char* source) const {
+    double longest = 0.0;
+    double silent = 0.0;
+    double endMs = -1.0;
+    for (const auto& chunk : chunksOf(agent_->events(), source)) {
+      const double startMs = chunk.at("startedAtMs").get<double>();
+      if (endMs >= 0.0 && startMs > endMs) silent += (startMs - endMs) / 1000.0;
+      const auto samples = chunkSamples(chunk);
+      constexpr std::size_t kBlock = 2400;
+      for (std::size_t at = 0; at + kBlock <= samples.size(); at += kBlock) {
+        double power = 0.0;
+        for (std::size_t i = at; i < at + kBlock; ++i) power += double(samples[i]) * samples[i];
+        const bool quiet = std::sqrt(power / kBlock) / 32768.0 < 0.001;
+        silent = quiet ? silent + 0.05 : 0.0;
+        longest = std::max(longest, silent);
+      }
+      endMs = startMs + chunk.at("durationMs").get<double>();
+    }
+    return longest;
   }
 
   std::unique_ptr<PrivatePulse> server_;
@@ -616,6 +675,167 @@ TEST_F(PulseAgent, AfterAServerRestartBothOutputsThatPlayAreRecordedOn) {
   ASSERT_TRUE(recordMix("system", {550.0, 990.0}, {440.0, 880.0}))
       << tonesOf("system", {440.0, 880.0, 550.0, 990.0});
   stopAndExpectOneUnbrokenRecording();
+}
+
+// The set-ups of real desktops.
+
+// An echo canceller makes its output and its microphone the defaults; the
+// call played into its output reaches the speakers once, and is recorded
+// once, at the level the speakers' monitor carries. Classic PulseAudio's
+// canceller runs at 32 kHz.
+TEST_F(PulseAgent, AnEchoCancellersCallIsHeardOnceAndItsMicrophoneIsRecorded) {
+  ASSERT_TRUE(server_->pactl(
+      "load-module module-echo-cancel source_master=mirevo_mic sink_master=mirevo_speakers "
+      "source_name=mirevo_mic_ec sink_name=mirevo_speakers_ec aec_method=webrtc"));
+  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_speakers_ec"));
+  ASSERT_TRUE(server_->pactl("set-default-source mirevo_mic_ec"));
+  ASSERT_TRUE(defaultsAre("mirevo_speakers_ec", "mirevo_mic_ec"));
+  TonePlayer call("mirevo_speakers_ec", 440.0, kMixAmplitude);
+  TonePlayer voice("mirevo_mic_line", 1000.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {440.0}, {1000.0})) << tonesOf("system", {440.0, 1000.0});
+  const auto heard = agent_->events().size();
+  ASSERT_TRUE(recordFullChunks(3));
+  // The canceller alone records the microphone it cleans; the agent records
+  // what it cleaned. (Its noise suppression takes a steady tone for noise:
+  // what the microphone delivers is checked, not the tone's level.)
+  EXPECT_EQ(recordersOf("mirevo_mic_ec"), 1);
+  EXPECT_EQ(recordersOf("mirevo_mic"), 1);
+  EXPECT_EQ(recordersOf("mirevo_speakers.monitor"), 0);
+  stopAndExpectOneUnbrokenRecording();
+  EXPECT_TRUE(everyFullChunkHolds("system", {440.0}, {1000.0}, heard));
+  EXPECT_GE(chunksOf(agent_->events(), "microphone").size(), 3u);
+}
+
+// A loopback plays the speakers' sound again on the headphones: it is
+// recorded once, through the speakers, where it first played.
+TEST_F(PulseAgent, ALoopbackIntoAnotherOutputIsHeardOnceWhereItFirstPlayed) {
+  ASSERT_TRUE(server_->pactl(
+      "load-module module-loopback source=mirevo_speakers.monitor sink=mirevo_headphones "
+      "latency_msec=60"));
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {440.0})) << tonesOf("system", {440.0});
+  const auto heard = agent_->events().size();
+  ASSERT_TRUE(recordFullChunks(3));
+  EXPECT_EQ(recordersOf("mirevo_headphones.monitor"), 0);
+  stopAndExpectOneUnbrokenRecording();
+  EXPECT_TRUE(everyFullChunkHolds("system", {440.0}, {}, heard));
+}
+
+// A USB output at 44.1 kHz and a headset's call microphone at 16 kHz, both
+// the defaults: each tone keeps its pitch and level.
+TEST_F(PulseAgent, AnOutputAndAMicrophoneAtOtherRatesKeepTheirTones) {
+  ASSERT_TRUE(
+      server_->pactl("load-module module-null-sink sink_name=mirevo_usb rate=44100 "
+                     "norewinds=1"));
+  ASSERT_TRUE(
+      server_->pactl("load-module module-null-sink sink_name=mirevo_call_line rate=16000 "
+                     "norewinds=1"));
+  ASSERT_TRUE(
+      server_->pactl("load-module module-remap-source source_name=mirevo_call_mic "
+                     "master=mirevo_call_line.monitor rate=16000"));
+  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_usb"));
+  ASSERT_TRUE(server_->pactl("set-default-source mirevo_call_mic"));
+  ASSERT_TRUE(defaultsAre("mirevo_usb", "mirevo_call_mic"));
+  TonePlayer usb("mirevo_usb", 440.0, kMixAmplitude);
+  TonePlayer voice("mirevo_call_line", 1000.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordMix("system", {440.0}, {1000.0})) << tonesOf("system", {440.0, 1000.0});
+  ASSERT_TRUE(recordMix("microphone", {1000.0}, {440.0})) << tonesOf("microphone", {1000.0, 440.0});
+  const auto heard = agent_->events().size();
+  ASSERT_TRUE(recordFullChunks(2));
+  stopAndExpectOneUnbrokenRecording();
+  EXPECT_TRUE(everyFullChunkHolds("system", {440.0}, {1000.0}, heard));
+  EXPECT_TRUE(everyFullChunkHolds("microphone", {1000.0}, {440.0}, heard));
+}
+
+// A headset drops its music profile when a call opens its microphone: its
+// output goes, a 16 kHz output and microphone appear, and the defaults move
+// to them. Both sources go on, each tone at its pitch.
+TEST_F(PulseAgent, AHeadsetThatSwitchesToItsCallProfileIsRecordedOn) {
+  ASSERT_TRUE(
+      server_->pactl("load-module module-null-sink sink_name=mirevo_headset_music "
+                     "norewinds=1"));
+  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_headset_music"));
+  ASSERT_TRUE(defaultsAre("mirevo_headset_music", "mirevo_mic"));
+  TonePlayer music("mirevo_headset_music", 440.0, kMixAmplitude);
+  TonePlayer voice("mirevo_mic_line", 1000.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordTones({{"system", {440.0}}, {"microphone", {1000.0}}}))
+      << tonesOf("system", {440.0}) << tonesOf("microphone", {1000.0});
+  ASSERT_TRUE(
+      server_->pactl("load-module module-null-sink sink_name=mirevo_headset_call "
+                     "rate=16000 norewinds=1"));
+  ASSERT_TRUE(
+      server_->pactl("load-module module-null-sink sink_name=mirevo_headset_line "
+                     "rate=16000 norewinds=1"));
+  ASSERT_TRUE(
+      server_->pactl("load-module module-remap-source source_name=mirevo_headset_mic "
+                     "master=mirevo_headset_line.monitor rate=16000"));
+  ASSERT_TRUE(unloadModuleOf("mirevo_headset_music"));
+  ASSERT_TRUE(server_->pactl("set-default-sink mirevo_headset_call"));
+  ASSERT_TRUE(server_->pactl("set-default-source mirevo_headset_mic"));
+  ASSERT_TRUE(defaultsAre("mirevo_headset_call", "mirevo_headset_mic"));
+  TonePlayer call("mirevo_headset_call", 550.0, kMixAmplitude);
+  TonePlayer headsetVoice("mirevo_headset_line", 770.0, kMixAmplitude);
+  // The music's player went wherever the server moved it, and plays on.
+  ASSERT_TRUE(recordTones(
+      {{"system", {550.0, {1000.0, 770.0}}}, {"microphone", {770.0, {1000.0, 440.0, 550.0}}}}))
+      << tonesOf("system", {440.0, 550.0, 1000.0, 770.0}) << tonesOf("microphone", {1000.0, 770.0});
+  ASSERT_TRUE(recordTones({{"system", {440.0}}})) << tonesOf("system", {440.0, 550.0});
+  stopAndExpectOneUnbrokenRecording();
+  for (const char* source : {"system", "microphone"}) {
+    EXPECT_LE(longestSilence(source), 1.0) << source;
+  }
+}
+
+// The default output goes while it plays: its player moves to the output
+// the server makes the default, and the system's audio goes on from there.
+// Its record stream is never moved to a microphone, as the server would do
+// with a stream that lets itself be moved.
+TEST_F(PulseAgent, AVanishingDefaultOutputNeverGivesTheSystemsAudioTheMicrophone) {
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+  TonePlayer voice("mirevo_mic2_line", 660.0, kMixAmplitude);
+  ASSERT_TRUE(server_->pactl("set-default-source mirevo_mic2"));
+  ASSERT_TRUE(defaultsAre("mirevo_speakers", "mirevo_mic2"));
+  agent_->send(kStart);
+  ASSERT_TRUE(recordTones({{"system", {440.0, {660.0}}}, {"microphone", {660.0, {440.0}}}}));
+  ASSERT_TRUE(unloadModuleOf("mirevo_speakers"));
+  const std::string now = serverDefault("sink");
+  ASSERT_NE(now, "mirevo_mic2_line") << "the server made the microphone's line the default output";
+  const auto unplugged = agent_->events().size();
+  ASSERT_TRUE(recordFullChunks(3));
+  // The agent's microphone is the one stream on the microphone.
+  EXPECT_EQ(recordersOf("mirevo_mic2"), 1);
+  stopAndExpectOneUnbrokenRecording();
+  EXPECT_TRUE(everyFullChunkHolds("system", {440.0}, {660.0}, unplugged)) << now;
+}
+
+// PipeWire changes its graph's rate and quantum while a recording runs (an
+// output at another rate starting, or forced by hand), and back: the
+// recording goes on without a break and the tones keep their pitch.
+TEST_F(PulseAgent, PipeWiresForcedRateAndQuantumBreakNothing) {
+  if (!onPipeWire()) GTEST_SKIP() << "PipeWire's own clock settings";
+  const std::string settings =
+      "XDG_RUNTIME_DIR='" + server_->folder() + "/runtime' pw-metadata -n settings 0 ";
+  TonePlayer speakers("mirevo_speakers", 440.0, kMixAmplitude);
+  TonePlayer voice("mirevo_mic_line", 1000.0, kMixAmplitude);
+  agent_->send(kStart);
+  ASSERT_TRUE(recordTones({{"system", {440.0, {1000.0}}}, {"microphone", {1000.0, {440.0}}}}));
+  const auto heard = agent_->events().size();
+  for (const char* change : {"clock.force-rate 44100", "clock.force-quantum 2048",
+                             "clock.force-rate 0", "clock.force-quantum 0"}) {
+    ASSERT_TRUE(runCommand(settings + change)) << change;
+    ASSERT_TRUE(recordFullChunks(1)) << change;
+  }
+  ASSERT_TRUE(recordFullChunks(1));
+  stopAndExpectOneUnbrokenRecording();
+  for (const char* source : {"system", "microphone"}) {
+    EXPECT_EQ(breaksOf(chunksOf(agent_->events(), source)), std::vector<int>{}) << source;
+  }
+  EXPECT_TRUE(everyFullChunkHolds("system", {440.0}, {1000.0}, heard));
+  EXPECT_TRUE(everyFullChunkHolds("microphone", {1000.0}, {440.0}, heard));
 }
 
 }  // namespace

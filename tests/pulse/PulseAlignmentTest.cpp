@@ -91,7 +91,8 @@ class PulseAlignment : public ::testing::Test {
   void SetUp() override {
     if (!pulseaudioInstalled()) GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is not installed";
     server_ = std::make_unique<PrivatePulse>();
-    ASSERT_TRUE(server_->running()) << "the private audio server did not start";
+    ASSERT_TRUE(server_->running()) << "the private audio server did not start"
+                                    << ": " << server_->startFailure();
     ASSERT_TRUE(server_->pactl(std::string("load-module module-remap-source "
                                            "master=mirevo_speakers.monitor source_name=") +
                                kHeardSpeakers));

@@ -66,7 +66,8 @@ class PulseBackend : public ::testing::Test {
     if (!testing::pulseaudioInstalled())
       GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is not installed";
     server_ = std::make_unique<PrivatePulse>();
-    ASSERT_TRUE(server_->running()) << "the private PulseAudio daemon did not start";
+    ASSERT_TRUE(server_->running()) << "the private PulseAudio daemon did not start"
+                                    << ": " << server_->startFailure();
   }
 
   nlohmann::json pactlJson(const std::string& what) {

@@ -57,7 +57,8 @@ pa_operation* askServerInfo(PulseConnection& connection) {
 TEST(PulseConnectionWaits, AServerThatHangsHoldsAWaitNoLongerThanTheWaitsEnd) {
   if (!testing::pulseaudioInstalled()) GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is missing";
   PrivatePulse server;
-  ASSERT_TRUE(server.running()) << "the private audio server did not start";
+  ASSERT_TRUE(server.running()) << "the private audio server did not start"
+                                << ": " << server.startFailure();
   const auto pids = serverProcesses(server);
   ASSERT_FALSE(pids.empty()) << "no pid file in " << server.folder();
 

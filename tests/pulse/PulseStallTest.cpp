@@ -30,7 +30,8 @@ constexpr long kPeakLimitKib = 48 * 1024;
 TEST(PulseAgentStall, AParentThatStopsReadingCostsBoundedMemoryAndOneGapPerSource) {
   if (!pulseaudioInstalled()) GTEST_SKIP() << "pulseaudio, pactl, pacat or sox is not installed";
   PrivatePulse server;
-  ASSERT_TRUE(server.running()) << "the private PulseAudio daemon did not start";
+  ASSERT_TRUE(server.running()) << "the private PulseAudio daemon did not start"
+                                << ": " << server.startFailure();
   TonePlayer speakers("mirevo_speakers", 440.0);
   TonePlayer microphone("mirevo_mic_line", 1000.0);
   AgentProcess agent(MIREVO_AGENT_PATH);

@@ -75,15 +75,27 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // Which monitors join the system's mix, on tables of what the servers list.
-// Owners as the servers report them: PulseAudio gives a client's stream the
-// module of its protocol (0 here) and a module's sink and the stream through
-// which it passes its audio on the same module; PipeWire gives a client's
-// stream no module and the two sides of its own filters one link group.
-constexpr std::uint32_t kProtocolModule = 0;
+// Owners as the queries report them: a client's stream has no module (the
+// module of PulseAudio's protocol, which it names for every client's stream,
+// is left out); a module's sink and the stream through which it passes its
+// audio on have the same module; PipeWire gives the two sides of its own
+// filters one link group.
 constexpr std::uint32_t kNone = Owner::kNoModule;
 
-SinkInputInfo application(std::uint32_t sink, std::uint32_t module = kProtocolModule) {
-  return {sink, false, {module, ""}};
+SinkInputInfo application(std::uint32_t sink) {
+  return {sink, false, {kNone, ""}};
+}
+
+// A loopback of `owner` from the monitor (source index) `monitor` into `sink`.
+void addLoopback(ServerDevices& devices, std::uint32_t monitor, std::uint32_t sink, Owner owner) {
+  devices.sourceOutputs.push_back({monitor, owner});
+  devices.sinkInputs.push_back({sink, false, owner});
+}
+
+// A third output, HDMI (index 5), that is not the default.
+void addHdmi(ServerDevices& devices) {
+  devices.sinks.push_back({"hdmi", "HDMI", "hdmi.monitor", 5, {5, ""}});
+  devices.sources.push_back({"hdmi.monitor", "Monitor of HDMI", true, 105, {5, ""}});
 }
 
 // A virtual sink made by `module` (or of link group `group`), passing its
@@ -128,11 +140,13 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 Monitors{"headphones.monitor"}},
         MixCase{"aPipeWireClientHasNoModule",
-                [](ServerDevices& d) { d.sinkInputs = {application(1, kNone)}; },
+                [](ServerDevices& d) {
+                  d.sinkInputs = {{1, false, {kNone, ""}}};
+                },
                 Monitors{"headphones.monitor"}},
         MixCase{"aPausedStreamPlaysNothing",
                 [](ServerDevices& d) {
-                  d.sinkInputs = {{1, true, {kProtocolModule, ""}}};
+                  d.sinkInputs = {{1, true, {kNone, ""}}};
                 },
                 Monitors{}},
         MixCase{"theDefaultSwitchedToTheHeadphones",
@@ -161,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
         MixCase{"aPipeWireFilterIsKnownByItsLinkGroup",
                 [](ServerDevices& d) {
                   addVirtualSink(d, "filter", 2, {kNone, "loopback-1-2"}, {1});
-                  d.sinkInputs.push_back(application(2, kNone));
+                  d.sinkInputs.push_back(application(2));
                 },
                 Monitors{"headphones.monitor"}},
         MixCase{"aChainOfFiltersReachesTheHeadphones",
@@ -179,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                 Monitors{}},
         MixCase{"aCombineSinkWithoutTheDefaultIsRecordedOnce",
                 [](ServerDevices& d) {
-                  d.sinks.push_back({"hdmi", "HDMI", "hdmi.monitor", 5, {3, ""}});
+                  addHdmi(d);
                   addVirtualSink(d, "combined", 2, {9, ""}, {5, 1});
                   d.sinkInputs.push_back(application(2));
                 },
@@ -202,13 +216,52 @@ INSTANTIATE_TEST_SUITE_P(
                 [](ServerDevices& d) {
                   d.sources.push_back({"virtual_mic", "Virtual", false, 10, {kNone, "loop-7"}});
                   d.sourceOutputs.push_back({1, {kNone, "loop-7"}});
-                  d.sinkInputs = {application(1, kNone)};
+                  d.sinkInputs = {application(1)};
                 },
                 Monitors{}},
         MixCase{"anApplicationRecordingTheHeadphonesMakesThemNoLine",
                 [](ServerDevices& d) {
-                  d.sourceOutputs.push_back({1, {kProtocolModule, ""}});
+                  d.sourceOutputs.push_back({1, {kNone, ""}});
                   d.sinkInputs = {application(1)};
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"aLoopbackFromTheDefaultMakesTheOtherOutputPlayNot",
+                [](ServerDevices& d) {
+                  d.sinkInputs = {application(0)};
+                  addLoopback(d, 0, 1, {12, ""});
+                },
+                Monitors{}},
+        MixCase{"aPipeWireLoopbackIsKnownByItsLinkGroup",
+                [](ServerDevices& d) {
+                  d.sinkInputs = {application(0)};
+                  addLoopback(d, 0, 1, {kNone, "loopback-1-14"});
+                },
+                Monitors{}},
+        MixCase{"aLoopbackBetweenOtherOutputsIsRecordedWhereItFirstPlayed",
+                [](ServerDevices& d) {
+                  addHdmi(d);
+                  d.sinkInputs = {application(1)};
+                  addLoopback(d, 1, 5, {12, ""});
+                },
+                Monitors{"headphones.monitor"}},
+        MixCase{"aLoopbackIntoTheDefaultIsRecordedThere",
+                [](ServerDevices& d) {
+                  d.sinkInputs = {application(1)};
+                  addLoopback(d, 1, 0, {12, ""});
+                },
+                Monitors{}},
+        MixCase{"aLoopbackIntoAnOutputWhereApplicationsPlayIsRecordedThere",
+                [](ServerDevices& d) {
+                  addHdmi(d);
+                  d.sinkInputs = {application(1), application(5)};
+                  addLoopback(d, 1, 5, {12, ""});
+                },
+                Monitors{"hdmi.monitor"}},
+        MixCase{"aPausedLoopbackLeavesItsOriginIn",
+                [](ServerDevices& d) {
+                  d.sinkInputs = {application(1)};
+                  addLoopback(d, 1, 0, {12, ""});
+                  d.sinkInputs.back().corked = true;
                 },
                 Monitors{"headphones.monitor"}},
         MixCase{"sinksPassingAudioToEachOtherEndTheSearch",

@@ -242,5 +242,30 @@ TEST_F(SystemMixTest, LoudOutputsAddBeyondFullScaleAndAreClampedOnlyByTheConvers
   EXPECT_EQ(converted.back(), 32767);
 }
 
+// Where the default output's audio goes on within a frame of where the
+// mix stands, and another output's starts up to kAlignSeconds before that
+// (placed there by its own timeline), nothing of the other output fits
+// before the default's: the default's goes first, and the mix goes on rather
+// than holding everything from then on.
+TEST_F(SystemMixTest, TheDefaultsAudioRightWhereTheMixStandsIsNeverHeldBack) {
+  mix_.open(kOther, 10.0);
+  mix_.add(SystemMix::kDefaultInput, constant(0.25f, 10.0));
+  mix_.add(kOther, constant(0.25f, 10.0));
+  const double stands = handedOverUntil();
+  const double other = stands - SystemMix::kAlignSeconds + 5e-6;
+  const double defaultOutput = stands + 8e-6;
+  for (int i = 0; i < 10; ++i) {
+    mix_.add(kOther, constant(0.25f, other + i * kBufferSeconds));
+    mix_.add(SystemMix::kDefaultInput, constant(0.25f, defaultOutput + i * kBufferSeconds));
+  }
+  EXPECT_GE(handedOverUntil(), defaultOutput + 9 * kBufferSeconds - SystemMix::kLateSeconds);
+  EXPECT_LE(mix_.heldFrames(), std::llround(2 * SystemMix::kLateSeconds * kRate));
+  // One timeline to the frame (the default's buffers keep their own stamps,
+  // a fraction of a frame on), and both outputs heard from there on, added.
+  const auto samples = samplesFrom(10.0);
+  ASSERT_GT(samples.size(), 48000u);
+  EXPECT_FLOAT_EQ(samples[samples.size() - 100], 0.5f);
+}
+
 }  // namespace
 }  // namespace mirevo::platform::pulse

@@ -20,6 +20,12 @@ Owner ownerOf(std::uint32_t module, const pa_proplist* properties) {
   return owner;
 }
 
+// A client's own stream has no owning module: PulseAudio names its protocol
+// module for every client's stream, which would tie any two of them together.
+std::uint32_t streamModule(std::uint32_t module, std::uint32_t client) {
+  return client == PA_INVALID_INDEX ? module : PA_INVALID_INDEX;
+}
+
 void collectServer(pa_context*, const pa_server_info* info, void* into) {
   if (info == nullptr) return;
   auto* defaults = static_cast<ServerDefaults*>(into);
@@ -47,13 +53,14 @@ void collectSink(pa_context*, const pa_sink_info* info, int eol, void* into) {
 void collectSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* into) {
   if (eol != 0 || info == nullptr) return;
   static_cast<std::vector<SinkInputInfo>*>(into)->push_back(
-      {info->sink, info->corked != 0, ownerOf(info->owner_module, info->proplist)});
+      {info->sink, info->corked != 0,
+       ownerOf(streamModule(info->owner_module, info->client), info->proplist)});
 }
 
 void collectSourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* into) {
   if (eol != 0 || info == nullptr) return;
   static_cast<std::vector<SourceOutputInfo>*>(into)->push_back(
-      {info->source, ownerOf(info->owner_module, info->proplist)});
+      {info->source, ownerOf(streamModule(info->owner_module, info->client), info->proplist)});
 }
 
 }  // namespace

@@ -18,9 +18,9 @@ struct ServerDefaults {
   std::string source;
 };
 
-// Whom a sink or a sink input belongs to, as far as the system's mix asks:
-// the module that made it (none for a client's own stream on PipeWire), and
-// PipeWire's link group, which the two sides of one of its filters share.
+// Whom a sink or a stream belongs to, as far as the system's mix asks: the
+// module that made it (none for a client's own stream), and PipeWire's link
+// group, which the two sides of one of its filters share.
 struct Owner {
   static constexpr std::uint32_t kNoModule = 0xffffffffu;
   std::uint32_t module = kNoModule;

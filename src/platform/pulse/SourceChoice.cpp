@@ -11,6 +11,12 @@ const SourceInfo* sourceNamed(const ServerDevices& devices, const std::string& n
   return found == devices.sources.end() ? nullptr : &*found;
 }
 
+const SourceInfo* sourceWithIndex(const ServerDevices& devices, std::uint32_t index) {
+  const auto found = std::find_if(devices.sources.begin(), devices.sources.end(),
+                                  [&](const SourceInfo& source) { return source.index == index; });
+  return found == devices.sources.end() ? nullptr : &*found;
+}
+
 // The default sink; the first sink without one; none without sinks.
 const SinkInfo* defaultSink(const ServerDevices& devices) {
   if (devices.sinks.empty()) return nullptr;
@@ -38,6 +44,22 @@ const SinkInfo* feederOf(const SinkInputInfo& input, const ServerDevices& device
         return sink.index != input.sink && sameOwner(sink.owner, input.owner);
       });
   return found == devices.sinks.end() ? nullptr : &*found;
+}
+
+// The sink whose sound `input` plays again, when it is a loopback's stream:
+// a stream of the same owner records that sink's monitor.
+const SinkInfo* loopbackOrigin(const SinkInputInfo& input, const ServerDevices& devices) {
+  for (const SourceOutputInfo& output : devices.sourceOutputs) {
+    if (!sameOwner(output.owner, input.owner)) continue;
+    const SourceInfo* source = sourceWithIndex(devices, output.source);
+    if (source == nullptr || !source->isMonitor) continue;
+    const auto origin =
+        std::find_if(devices.sinks.begin(), devices.sinks.end(), [&](const SinkInfo& sink) {
+          return sink.monitorSource == source->name && sink.index != input.sink;
+        });
+    if (origin != devices.sinks.end()) return &*origin;
+  }
+  return nullptr;
 }
 
 bool passesOn(const SinkInfo& sink, const ServerDevices& devices) {
@@ -83,10 +105,31 @@ bool plays(const SinkInfo& sink, const ServerDevices& devices, const SinkInfo* d
   visited.push_back(&sink);
   return std::any_of(devices.sinkInputs.begin(), devices.sinkInputs.end(), [&](const auto& input) {
     if (input.sink != sink.index || input.corked) return false;
+    // A loopback's sound is recorded where it first played.
+    if (loopbackOrigin(input, devices) != nullptr) return false;
     const SinkInfo* feeder = feederOf(input, devices);
     if (feeder == nullptr) return true;  // an application's stream
     return feeder != defaultOutput && outletOf(*feeder, devices, defaultOutput) == &sink &&
            plays(*feeder, devices, defaultOutput, visited);
+  });
+}
+
+// Whether what `sink` plays is recorded through another sink already: a
+// loopback plays it again on a sink that is recorded for its own sake (the
+// default output, or one where applications play), whose monitor holds the
+// copy.
+bool loopedIntoARecordedSink(const SinkInfo& sink, const ServerDevices& devices,
+                             const SinkInfo* defaultOutput) {
+  return std::any_of(devices.sinkInputs.begin(), devices.sinkInputs.end(), [&](const auto& input) {
+    if (input.corked || loopbackOrigin(input, devices) != &sink) return false;
+    const auto target =
+        std::find_if(devices.sinks.begin(), devices.sinks.end(),
+                     [&](const SinkInfo& other) { return other.index == input.sink; });
+    if (target == devices.sinks.end()) return false;
+    if (&*target == defaultOutput) return true;
+    std::vector<const SinkInfo*> visited{&sink};
+    return !passesOn(*target, devices) && !feedsAMicrophone(*target, devices) &&
+           plays(*target, devices, defaultOutput, visited);
   });
 }
 
@@ -115,7 +158,7 @@ std::vector<std::string> mixedMonitors(const ServerDevices& devices) {
   std::vector<std::string> monitors;
   for (const SinkInfo& sink : devices.sinks) {
     if (&sink == defaultOutput || sink.monitorSource.empty() || passesOn(sink, devices) ||
-        feedsAMicrophone(sink, devices)) {
+        feedsAMicrophone(sink, devices) || loopedIntoARecordedSink(sink, devices, defaultOutput)) {
       continue;
     }
     std::vector<const SinkInfo*> visited;

@@ -40,6 +40,13 @@ std::optional<std::string> chooseSource(SourceRule rule, const std::string& name
 // - A sink whose monitor feeds a virtual microphone (a source remapped from
 //   it: a stream of the same owner records the monitor) is a line into that
 //   microphone, not an output: its audio is the microphone's.
+// - A loopback (a stream that records one sink's monitor and a stream that
+//   plays it into another sink, of one owner) plays a sound again that is
+//   recorded where it first played: its stream makes no sink play. When the
+//   sink it plays into is recorded all the same (the default output, or
+//   applications play there too), that sink's monitor holds the copy, and the
+//   sink where it first played is left out instead, unless it is the default
+//   output: that is always recorded, and the copy is then heard twice.
 // - A sink plays while an application's stream plays into it (one not
 //   corked), or a sink that passes its audio on to it plays and has it
 //   recorded there: a sink that passes its audio on to several (a combine

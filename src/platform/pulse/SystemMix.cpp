@@ -80,21 +80,30 @@ bool SystemMix::releaseNext(double horizon) {
   }
   if (earliest == nullptr) return false;
   Input& defaultOutput = inputs_[kDefaultInput];
+  // The others would go on where the mix stands, when they start close to it.
+  double start = earliestStart;
+  if (std::fabs(start - handedOverUntil_) <= TimingLimits::kAlignSeconds) start = handedOverUntil_;
+  const double halfFrame = 0.5 / rate_;
   if (!defaultOutput.held.empty() &&
-      startOf(defaultOutput) <= earliestStart + TimingLimits::kAlignSeconds) {
+      (startOf(defaultOutput) <= earliestStart + TimingLimits::kAlignSeconds ||
+       startOf(defaultOutput) <= start + halfFrame)) {
     bool released = false;
     releaseDefault(defaultOutput, horizon, released);
     return released;
   }
   // The default output has nothing here: the others come out on their own,
   // up to where the default's audio goes on.
-  double start = earliestStart;
-  if (std::fabs(start - handedOverUntil_) <= TimingLimits::kAlignSeconds) start = handedOverUntil_;
   double end =
       std::min(horizon, earliestStart + static_cast<double>(framesLeft(*earliest)) / rate_);
   if (!defaultOutput.held.empty()) end = std::min(end, startOf(defaultOutput));
-  if (std::llround((end - start) * rate_) <= 0) return false;
-  releaseOthers(start, end);
+  if (std::llround((end - start) * rate_) > 0) {
+    releaseOthers(start, end);
+    return true;
+  }
+  if (end >= horizon) return false;  // more audio is to come first
+  // What the earliest holds ends before where the mix stands: its time was
+  // handed over already. Left there, it would hold the mix from now on.
+  use(*const_cast<Input*>(earliest), framesLeft(*earliest));
   return true;
 }
 
