@@ -252,14 +252,14 @@ TEST_F(SystemMixTest, TheDefaultsAudioRightWhereTheMixStandsIsNeverHeldBack) {
   mix_.add(SystemMix::kDefaultInput, constant(0.25f, 10.0));
   mix_.add(kOther, constant(0.25f, 10.0));
   const double stands = handedOverUntil();
-  const double other = stands - SystemMix::kAlignSeconds + 5e-6;
+  const double other = stands - TimingLimits::kAlignSeconds + 5e-6;
   const double defaultOutput = stands + 8e-6;
   for (int i = 0; i < 10; ++i) {
     mix_.add(kOther, constant(0.25f, other + i * kBufferSeconds));
     mix_.add(SystemMix::kDefaultInput, constant(0.25f, defaultOutput + i * kBufferSeconds));
   }
-  EXPECT_GE(handedOverUntil(), defaultOutput + 9 * kBufferSeconds - SystemMix::kLateSeconds);
-  EXPECT_LE(mix_.heldFrames(), std::llround(2 * SystemMix::kLateSeconds * kRate));
+  EXPECT_GE(handedOverUntil(), defaultOutput + 9 * kBufferSeconds - TimingLimits::kLateSeconds);
+  EXPECT_LE(mix_.heldFrames(), std::llround(2 * TimingLimits::kLateSeconds * kRate));
   // One timeline to the frame (the default's buffers keep their own stamps,
   // a fraction of a frame on), and both outputs heard from there on, added.
   const auto samples = samplesFrom(10.0);
