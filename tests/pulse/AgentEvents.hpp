@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ChunkSamples.hpp"
+
 namespace mirevo::testing {
 
 inline bool isType(const nlohmann::json& event, const char* type) {
@@ -54,6 +56,29 @@ inline bool contiguous(const std::vector<nlohmann::json>& chunks) {
     if (chunks[i].at("sequence") != i) return false;
   }
   return true;
+}
+
+// Where each burst begins, in milliseconds on the session's clock: the
+// chunk's start plus the sample's place in it, for the first loud sample
+// (a tenth of full scale) after at least 50 ms of quiet.
+inline std::vector<double> burstOnsetsMs(const std::vector<nlohmann::json>& chunks) {
+  constexpr int kLoud = 3277;
+  std::vector<double> onsets;
+  double quietMs = 0.0;
+  for (const auto& chunk : chunks) {
+    const double rate = chunk.at("sampleRate").get<double>();
+    const double startMs = chunk.at("startedAtMs").get<double>();
+    const auto samples = chunkSamples(chunk);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      if (std::abs(samples[i]) < kLoud) {
+        quietMs += 1000.0 / rate;
+        continue;
+      }
+      if (quietMs >= 50.0) onsets.push_back(startMs + static_cast<double>(i) * 1000.0 / rate);
+      quietMs = 0.0;
+    }
+  }
+  return onsets;
 }
 
 }  // namespace mirevo::testing

@@ -39,29 +39,6 @@ constexpr double kLongestApartMs = 2000.0;
 // A burst every 200 ms.
 constexpr double kBurstPeriodMs = 200.0;
 
-// Where each onset of a burst lies, in milliseconds on the session's clock:
-// the chunk's start plus the sample's place in it. An onset is the first
-// loud sample after at least 50 ms of quiet.
-std::vector<double> onsetTimesMs(const std::vector<json>& chunks) {
-  constexpr int kLoud = 3277;  // a tenth of full scale
-  std::vector<double> onsets;
-  double quietMs = 0.0;
-  for (const auto& chunk : chunks) {
-    const double rate = chunk.at("sampleRate").get<double>();
-    const double startMs = chunk.at("startedAtMs").get<double>();
-    const auto samples = chunkSamples(chunk);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-      if (std::abs(samples[i]) < kLoud) {
-        quietMs += 1000.0 / rate;
-        continue;
-      }
-      if (quietMs >= 50.0) onsets.push_back(startMs + static_cast<double>(i) * 1000.0 / rate);
-      quietMs = 0.0;
-    }
-  }
-  return onsets;
-}
-
 struct Offset {
   double atMs;  // the onset in `later`
   double ms;    // how much after the nearest onset of `earlier`
@@ -128,8 +105,8 @@ TEST_F(PulseAlignment, ASoundBothSourcesHearCarriesOneTimeInBoth) {
   ASSERT_TRUE(agent_->until([](const json& e) { return isType(e, "completed"); }, 10s));
   for (const auto& event : agent_->events()) EXPECT_FALSE(isType(event, "failed")) << event.dump();
 
-  const auto system = onsetTimesMs(chunksOf(agent_->events(), "system"));
-  const auto microphone = onsetTimesMs(chunksOf(agent_->events(), "microphone"));
+  const auto system = burstOnsetsMs(chunksOf(agent_->events(), "system"));
+  const auto microphone = burstOnsetsMs(chunksOf(agent_->events(), "microphone"));
   ASSERT_FALSE(microphone.empty());
   const auto offsets = offsetsMs(system, microphone);
   std::ostringstream seen;

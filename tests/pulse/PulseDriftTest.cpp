@@ -68,28 +68,6 @@ double monotonicSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// Where each burst begins, in milliseconds on the session's clock: the first
-// loud sample after at least 50 ms of quiet.
-std::vector<double> onsetTimesMs(const std::vector<json>& chunks) {
-  constexpr int kLoud = 3277;  // a tenth of full scale
-  std::vector<double> onsets;
-  double quietMs = 0.0;
-  for (const auto& chunk : chunks) {
-    const double rate = chunk.at("sampleRate").get<double>();
-    const double startMs = chunk.at("startedAtMs").get<double>();
-    const auto samples = chunkSamples(chunk);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-      if (std::abs(samples[i]) < kLoud) {
-        quietMs += 1000.0 / rate;
-        continue;
-      }
-      if (quietMs >= 50.0) onsets.push_back(startMs + static_cast<double>(i) * 1000.0 / rate);
-      quietMs = 0.0;
-    }
-  }
-  return onsets;
-}
-
 struct Offset {
   double atMs;  // the burst in the microphone
   double ms;    // how much later than in the system's audio
@@ -269,8 +247,8 @@ TEST_P(PulseDrift, DISABLED_ABurstCarriesOneTimeInBothSourcesForTwoMinutes) {
 
   const auto systemChunks = chunksOf(agent_->events(), "system");
   const auto microphoneChunks = chunksOf(agent_->events(), "microphone");
-  const auto systemOnsets = onsetTimesMs(systemChunks);
-  const auto microphoneOnsets = onsetTimesMs(microphoneChunks);
+  const auto systemOnsets = burstOnsetsMs(systemChunks);
+  const auto microphoneOnsets = burstOnsetsMs(microphoneChunks);
   ASSERT_FALSE(microphoneOnsets.empty());
   // The rig's constant: the offsets of the first five seconds.
   std::vector<double> atStart;
@@ -322,7 +300,7 @@ TEST_P(PulseDrift, DISABLED_ABurstCarriesOneTimeInBothSourcesForTwoMinutes) {
   const double firstBurstMs = (*writingSeconds + kFirstBurstSeconds - startSentSeconds) * 1000.0;
   for (const auto& [source, chunks] :
        {std::pair{"system", &systemChunks}, std::pair{"microphone", &microphoneChunks}}) {
-    const auto onsets = onsetTimesMs(*chunks);
+    const auto onsets = burstOnsetsMs(*chunks);
     double first = 0.0, last = 0.0;
     int firstCount = 0, lastCount = 0;
     for (const double onset : onsets) {
