@@ -55,7 +55,7 @@ double DeviceRate::residual(const Point& point) const {
 }
 
 double DeviceRate::stepSeconds() const {
-  return countsLosses_ ? kLossSeconds : kGapSeconds;
+  return countsLosses_ ? TimingLimits::kJumpSeconds : TimingLimits::kGapSeconds;
 }
 
 bool DeviceRate::stepTold() const {
@@ -65,8 +65,8 @@ bool DeviceRate::stepTold() const {
   const double share = current_->lateShare;
   const double needed = share > 0.0 ? std::ceil(std::log(kStepChance) / std::log(share)) : 0.0;
   const auto reports = static_cast<double>(held_.size());
-  return reports >= std::max<double>(kStepReports, needed) &&
-         held_.back().hostSeconds - held_.front().hostSeconds >= kStepSpanSeconds;
+  return reports >= std::max<double>(TimingLimits::kLossReads, needed) &&
+         held_.back().hostSeconds - held_.front().hostSeconds >= TimingLimits::kLossSpanSeconds;
 }
 
 void DeviceRate::closeSegment() {

@@ -17,11 +17,12 @@
 // A count that breaks starts a new segment of reports:
 // - the frames go backwards, or a report is earlier than the line by more
 //   than kRestartSeconds (a restarted stream or server);
-// - reports stay later than the line than any lateness explains: by more
-//   than kGapSeconds (a suspended device whose count stood still), or, where
-//   the server may drop audio it counted, by more than kLossSeconds (a
-//   PipeWire server that missed cycles), for kStepReports reports over
-//   kStepSpanSeconds at least, and for as many more as it takes to rule out
+// - reports stay later than the line than any lateness explains (the
+//   bounds are TimingLimits', which the placer tells losses by too): by
+//   more than kGapSeconds (a suspended device whose count stood still), or,
+//   where the server may drop audio it counted, by more than kJumpSeconds
+//   (a PipeWire server that missed cycles), for kLossReads reports over
+//   kLossSpanSeconds at least, and for as many more as it takes to rule out
 //   chance where reports are often that late. One late report proves
 //   nothing; until then the late ones are held aside and join the fit when
 //   a report in step shows they were only late.
@@ -35,6 +36,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/pulse/TimingLimits.hpp"
+
 namespace mirevo::platform::pulse {
 
 class DeviceRate {
@@ -42,11 +45,7 @@ class DeviceRate {
   // A segment shorter than this tells no rate.
   static constexpr double kMinSpanSeconds = 4.0;
   static constexpr double kRestartSeconds = 0.100;
-  static constexpr double kGapSeconds = 0.100;
-  static constexpr double kLossSeconds = 0.008;
-  static constexpr std::size_t kStepReports = 3;
   static constexpr double kStepChance = 1e-4;
-  static constexpr double kStepSpanSeconds = 0.4;
   // The margin kept on the slope's error the reports suggest.
   static constexpr double kUncertaintyMargin = 2.0;
   // Once a segment has many reports, it is fitted again when they have
